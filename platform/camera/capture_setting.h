@@ -1,0 +1,34 @@
+#pragma once
+
+// The camera's capture-setting record and the kinds of camera.
+
+#include <string>
+
+enum class TCameraKind { Default = 0, FrontCamera = 1, BackCamera = 2 };
+enum class TVideoCaptureSettingPriority { Resolution = 0, FrameRate = 1 };
+
+struct TVideoCaptureSetting {
+    int Width = 0;
+    int Height = 0;
+    double FrameRate = 0.0;
+    double MinFrameRate = 0.0;
+    double MaxFrameRate = 0.0;
+
+    TVideoCaptureSetting() = default;
+    TVideoCaptureSetting(int AWidth, int AHeight, double AFrameRate) : Width(AWidth), Height(AHeight)
+    {
+        SetFrameRate(AFrameRate);
+    }
+    // Sets the frame rate; the minimum and maximum follow it.
+    void SetFrameRate(double Rate)
+    {
+        FrameRate = Rate;
+        MinFrameRate = Rate;
+        MaxFrameRate = Rate;
+    }
+    bool isZero() const { return Width == 0 && Height == 0 && FrameRate == 0.0; }
+    friend bool operator==(const TVideoCaptureSetting&, const TVideoCaptureSetting&) = default;
+};
+
+// "1280x720 @ 30" for messages and test output.
+std::string toString(const TVideoCaptureSetting& S);
