@@ -20,6 +20,7 @@
 #include "platform/style_book.h"
 #include "platform/timing.h"
 #include "platform/types.h"
+#include "platform/window_definition.h"
 
 class TQuorlEyeMainForm : public TForm {
 public:
@@ -184,6 +185,10 @@ public:
     int ButtonsVisibleTimerCount = 0;
     int ButtonsVisibleTimerLimit = 0;
 };
+
+// The window's published fields and handler methods, by name, bound to Form
+// (what the window definition is loaded against).
+PublishedClass publishedClass(TQuorlEyeMainForm& Form);
 
 // The one main window, set by Application.CreateForm.
 extern TQuorlEyeMainForm* QuorlEyeMainForm;
