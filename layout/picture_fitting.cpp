@@ -1,6 +1,5 @@
 #include "layout/picture_fitting.h"
 
-#include "app/QuorlEye_main_form.h"
 
 PictureFit fitPicture(int CaptureWidth, int CaptureHeight, bool Landscape, double ScreenWidth,
                       double ScreenHeight)
@@ -32,21 +31,4 @@ PictureFit fitPicture(int CaptureWidth, int CaptureHeight, bool Landscape, doubl
     fit.DestRect = {static_cast<float>(left), static_cast<float>(top), static_cast<float>(left + dw),
                     static_cast<float>(top + dh)};
     return fit;
-}
-
-void TQuorlEyeMainForm::GetCameraRectSize()
-{
-    if (CameraCaptureSettings.empty())
-        return;
-    if (CameraComponent->Active()) {
-        TVideoCaptureSetting setting;
-        setting = CameraComponent->GetCaptureSetting();
-        ActiveCaptureSetting = setting;
-    }
-    const PictureFit fit = fitPicture(ActiveCaptureSetting.Width, ActiveCaptureSetting.Height, IsLandscape == 1,
-                                      ScreenWidth, ScreenHeight);
-    CameraPictureWidth = fit.PictureWidth;
-    CameraPictureHeight = fit.PictureHeight;
-    CameraSourceRect = fit.SourceRect;
-    OutputDestRect = fit.DestRect;
 }

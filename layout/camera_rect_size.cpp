@@ -1,0 +1,23 @@
+// Picture fitting for the running camera: the source and destination
+// rectangles the frame pipeline draws with, kept in step with the capture
+// size and the output size.
+
+#include "app/QuorlEye_main_form.h"
+#include "layout/picture_fitting.h"
+
+void TQuorlEyeMainForm::GetCameraRectSize()
+{
+    if (CameraCaptureSettings.empty())
+        return;
+    if (CameraComponent->Active()) {
+        TVideoCaptureSetting setting;
+        setting = CameraComponent->GetCaptureSetting();
+        ActiveCaptureSetting = setting;
+    }
+    const PictureFit fit = fitPicture(ActiveCaptureSetting.Width, ActiveCaptureSetting.Height, IsLandscape == 1,
+                                      ScreenWidth, ScreenHeight);
+    CameraPictureWidth = fit.PictureWidth;
+    CameraPictureHeight = fit.PictureHeight;
+    CameraSourceRect = fit.SourceRect;
+    OutputDestRect = fit.DestRect;
+}
