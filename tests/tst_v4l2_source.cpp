@@ -17,7 +17,7 @@
 #include "platform/camera/v4l2_camera_source.h"
 #include "support/fake_v4l2_device.h"
 
-using Devices = std::vector<FakeDeviceSpec>;
+using Devices = std::vector<FakeDeviceSetup>;
 Q_DECLARE_METATYPE(Devices)
 Q_DECLARE_METATYPE(FakeV4l2Io::Vanish)
 Q_DECLARE_METATYPE(SimdPath)
@@ -47,7 +47,7 @@ QStringList texts(const std::vector<TVideoCaptureSetting>& Settings)
 }
 
 // A typical USB webcam: YUYV is slow at the large sizes, MJPEG is not.
-FakeDeviceSpec webcam(const std::string& Path = kVideo0)
+FakeDeviceSetup webcam(const std::string& Path = kVideo0)
 {
     return captureDevice(Path, {{V4L2_PIX_FMT_YUYV,
                                  {size(640, 480, {{1, 30}, {1, 15}}), size(1280, 720, {{1, 10}, {1, 5}}),
@@ -57,11 +57,11 @@ FakeDeviceSpec webcam(const std::string& Path = kVideo0)
                                   size(1920, 1080, {{1, 15}, {1, 30}})}}});
 }
 
-FakeDeviceSpec singleFormat(std::uint32_t PixelFormat, std::uint32_t W, std::uint32_t H, std::uint32_t Padding = 0)
+FakeDeviceSetup singleFormat(std::uint32_t PixelFormat, std::uint32_t W, std::uint32_t H, std::uint32_t Padding = 0)
 {
-    FakeDeviceSpec Spec = captureDevice(kVideo0, {{PixelFormat, {size(W, H, {{1, 30}})}}});
-    Spec.BytesPerLinePadding = Padding;
-    return Spec;
+    FakeDeviceSetup Setup = captureDevice(kVideo0, {{PixelFormat, {size(W, H, {{1, 30}})}}});
+    Setup.BytesPerLinePadding = Padding;
+    return Setup;
 }
 
 struct Messages {
@@ -232,37 +232,37 @@ private slots:
         QTest::newRow("two formats, sizes listed by both appear once at the faster rate")
             << Devices{webcam()} << Webcam << QStringList() << QStringList();
 
-        FakeDeviceSpec Ntsc =
+        FakeDeviceSetup Ntsc =
             captureDevice(kVideo0, {{V4L2_PIX_FMT_YUYV, {size(640, 480, {{1001, 15000}, {1001, 30000}})}}});
         QTest::newRow("fastest of several intervals, NTSC fractions")
             << Devices{Ntsc} << QStringList{"640x480@29.97"} << QStringList() << QStringList();
 
-        FakeDeviceSpec Second = captureDevice("/dev/video2", {{V4L2_PIX_FMT_MJPEG, {size(1280, 720, {{1, 60}})}}});
+        FakeDeviceSetup Second = captureDevice("/dev/video2", {{V4L2_PIX_FMT_MJPEG, {size(1280, 720, {{1, 60}})}}});
         QTest::newRow("metadata nodes skipped: back is the second capture device")
             << Devices{webcam(), metadataNode("/dev/video1"), Second, metadataNode("/dev/video3")} << Webcam
             << QStringList{"1280x720@60"} << QStringList();
 
-        FakeDeviceSpec OldDriver = webcam();
+        FakeDeviceSetup OldDriver = webcam();
         OldDriver.Capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
         OldDriver.DeviceCaps = 0;
         QTest::newRow("driver without device caps") << Devices{OldDriver} << Webcam << QStringList() << QStringList();
 
-        FakeDeviceSpec ReadOnly = webcam();
+        FakeDeviceSetup ReadOnly = webcam();
         ReadOnly.DeviceCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE;
         QTest::newRow("capture without streaming skipped")
             << Devices{ReadOnly, Second} << QStringList{"1280x720@60"} << QStringList() << QStringList();
 
-        FakeDeviceSpec Nv12 = captureDevice(kVideo0, {{V4L2_PIX_FMT_NV12, {size(640, 480, {{1, 30}})}}});
+        FakeDeviceSetup Nv12 = captureDevice(kVideo0, {{V4L2_PIX_FMT_NV12, {size(640, 480, {{1, 30}})}}});
         QTest::newRow("device with no convertible format")
             << Devices{Nv12, Second} << QStringList{"1280x720@60"} << QStringList()
             << QStringList{"quorl-eye: /dev/video0 offers no picture format quorl-eye can show (YUYV, MJPEG or RGB)"};
 
-        FakeDeviceSpec Stepwise = captureDevice(
+        FakeDeviceSetup Stepwise = captureDevice(
             kVideo0, {{V4L2_PIX_FMT_YUYV, {}, 0, true}, {V4L2_PIX_FMT_MJPEG, {size(800, 600, {{1, 25}})}}});
         QTest::newRow("stepwise sizes skipped")
             << Devices{Stepwise} << QStringList{"800x600@25"} << QStringList() << QStringList();
 
-        FakeDeviceSpec Emulated = captureDevice(
+        FakeDeviceSetup Emulated = captureDevice(
             kVideo0, {{V4L2_PIX_FMT_SGRBG8, {size(1600, 1200, {{1, 10}})}},
                       {V4L2_PIX_FMT_RGB24, {size(1600, 1200, {{1, 10}})}, V4L2_FMT_FLAG_EMULATED}});
         QTest::newRow("libv4l2's RGB conversion of a raw sensor")
@@ -275,7 +275,7 @@ private slots:
             << Devices{metadataNode(kVideo0)} << QStringList() << QStringList()
             << QStringList{"quorl-eye: no camera found (no video capture device under /dev)"};
 
-        FakeDeviceSpec Locked = webcam();
+        FakeDeviceSetup Locked = webcam();
         Locked.OpenErrno = EACCES;
         QTest::newRow("node that cannot be opened")
             << Devices{Locked, Second} << QStringList{"1280x720@60"} << QStringList()
@@ -310,13 +310,13 @@ private slots:
         QTest::newRow("MJPEG where YUYV is slower") << Devices{webcam()} << 1280 << 720 << quint32(V4L2_PIX_FMT_MJPEG);
         QTest::newRow("MJPEG only") << Devices{webcam()} << 1920 << 1080 << quint32(V4L2_PIX_FMT_MJPEG);
 
-        FakeDeviceSpec WithEmulation = webcam();
+        FakeDeviceSetup WithEmulation = webcam();
         WithEmulation.Formats.push_back(
             {V4L2_PIX_FMT_RGB24, {size(1920, 1080, {{1, 30}})}, V4L2_FMT_FLAG_EMULATED});
         QTest::newRow("native MJPEG over emulated RGB")
             << Devices{WithEmulation} << 1920 << 1080 << quint32(V4L2_PIX_FMT_MJPEG);
 
-        FakeDeviceSpec Rgb = captureDevice(
+        FakeDeviceSetup Rgb = captureDevice(
             kVideo0, {{V4L2_PIX_FMT_BGR24, {size(640, 480, {{1, 30}})}, V4L2_FMT_FLAG_EMULATED},
                       {V4L2_PIX_FMT_RGB24, {size(640, 480, {{1, 30}})}}});
         QTest::newRow("native RGB over emulated BGR") << Devices{Rgb} << 640 << 480 << quint32(V4L2_PIX_FMT_RGB24);
@@ -377,22 +377,22 @@ private slots:
 
         QTest::newRow("as offered") << Devices{webcam()} << 1280 << 720 << 30.0 << "1280x720@30";
 
-        FakeDeviceSpec Cropping = webcam();
+        FakeDeviceSetup Cropping = webcam();
         Cropping.AdjustFormat = [](v4l2_pix_format& Pix) {
             Pix.width = 1184;
             Pix.height = 656;
         };
         QTest::newRow("device adjusts the size") << Devices{Cropping} << 1280 << 720 << 30.0 << "1184x656@30";
 
-        FakeDeviceSpec Slow = webcam();
+        FakeDeviceSetup Slow = webcam();
         Slow.ForcedInterval = v4l2_fract{1, 15};
         QTest::newRow("device lowers the rate") << Devices{Slow} << 1280 << 720 << 30.0 << "1280x720@15";
 
-        FakeDeviceSpec NoRateControl = webcam();
+        FakeDeviceSetup NoRateControl = webcam();
         NoRateControl.TimePerFrame = false;
         QTest::newRow("device without rate control") << Devices{NoRateControl} << 640 << 480 << 30.0 << "640x480@30";
 
-        FakeDeviceSpec Ntsc = captureDevice(kVideo0, {{V4L2_PIX_FMT_YUYV, {size(640, 480, {{1001, 30000}})}}});
+        FakeDeviceSetup Ntsc = captureDevice(kVideo0, {{V4L2_PIX_FMT_YUYV, {size(640, 480, {{1001, 30000}})}}});
         QTest::newRow("NTSC rate") << Devices{Ntsc} << 640 << 480 << 30000.0 / 1001.0 << "640x480@29.97";
     }
 
@@ -464,7 +464,7 @@ private slots:
 
     void busyDeviceIsReportedAndClosed()
     {
-        FakeDeviceSpec Busy = webcam();
+        FakeDeviceSetup Busy = webcam();
         Busy.S_FMTErrno = EBUSY;
         auto Io = std::make_shared<FakeV4l2Io>(Devices{Busy});
         Messages Said;

@@ -35,28 +35,28 @@ double fps(v4l2_fract F)
 
 }  // namespace
 
-FakeDeviceSpec captureDevice(const std::string& Path, std::vector<FakeFormat> Formats)
+FakeDeviceSetup captureDevice(const std::string& Path, std::vector<FakeFormat> Formats)
 {
-    FakeDeviceSpec Spec;
-    Spec.Path = Path;
-    Spec.Formats = std::move(Formats);
-    return Spec;
+    FakeDeviceSetup Setup;
+    Setup.Path = Path;
+    Setup.Formats = std::move(Formats);
+    return Setup;
 }
 
-FakeDeviceSpec metadataNode(const std::string& Path)
+FakeDeviceSetup metadataNode(const std::string& Path)
 {
-    FakeDeviceSpec Spec;
-    Spec.Path = Path;
-    Spec.DeviceCaps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
-    Spec.Formats = {{v4l2_fourcc('U', 'V', 'C', 'H'), {}}};
-    return Spec;
+    FakeDeviceSetup Setup;
+    Setup.Path = Path;
+    Setup.DeviceCaps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
+    Setup.Formats = {{v4l2_fourcc('U', 'V', 'C', 'H'), {}}};
+    return Setup;
 }
 
-FakeV4l2Io::FakeV4l2Io(std::vector<FakeDeviceSpec> Devices) : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+FakeV4l2Io::FakeV4l2Io(std::vector<FakeDeviceSetup> Devices) : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
-    for (auto& Spec : Devices) {
-        m_order.push_back(Spec.Path);
-        m_devices[Spec.Path].Spec = std::move(Spec);
+    for (auto& Setup : Devices) {
+        m_order.push_back(Setup.Path);
+        m_devices[Setup.Path].Setup = std::move(Setup);
     }
 }
 
@@ -197,8 +197,8 @@ int FakeV4l2Io::open(const char* Path, int)
     Device* D = deviceAt(Path);
     if (!D || D->Gone)
         return fail(ENOENT);
-    if (D->Spec.OpenErrno)
-        return fail(D->Spec.OpenErrno);
+    if (D->Setup.OpenErrno)
+        return fail(D->Setup.OpenErrno);
     m_open[m_nextFd] = Path;
     return m_nextFd++;
 }
@@ -263,10 +263,10 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
 
 int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
 {
-    const std::string& Path = D.Spec.Path;
-    const FakeDeviceSpec& Spec = D.Spec;
+    const std::string& Path = D.Setup.Path;
+    const FakeDeviceSetup& Setup = D.Setup;
     auto FindFormat = [&](std::uint32_t PixelFormat) -> const FakeFormat* {
-        for (const auto& F : Spec.Formats)
+        for (const auto& F : Setup.Formats)
             if (F.PixelFormat == PixelFormat)
                 return &F;
         return nullptr;
@@ -285,19 +285,19 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
         auto* Caps = static_cast<v4l2_capability*>(Arg);
         *Caps = {};
         std::strcpy(reinterpret_cast<char*>(Caps->driver), "fake");
-        Caps->capabilities = Spec.Capabilities;
-        Caps->device_caps = Spec.DeviceCaps;
+        Caps->capabilities = Setup.Capabilities;
+        Caps->device_caps = Setup.DeviceCaps;
         return 0;
     }
     case VIDIOC_ENUM_FMT: {
         auto* Desc = static_cast<v4l2_fmtdesc*>(Arg);
         const std::uint32_t NodeCaps =
-            (Spec.Capabilities & V4L2_CAP_DEVICE_CAPS) ? Spec.DeviceCaps : Spec.Capabilities;
-        if (Desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || Desc->index >= Spec.Formats.size()
+            (Setup.Capabilities & V4L2_CAP_DEVICE_CAPS) ? Setup.DeviceCaps : Setup.Capabilities;
+        if (Desc->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || Desc->index >= Setup.Formats.size()
             || !(NodeCaps & V4L2_CAP_VIDEO_CAPTURE))
             return fail(EINVAL);
-        Desc->pixelformat = Spec.Formats[Desc->index].PixelFormat;
-        Desc->flags = Spec.Formats[Desc->index].Flags;
+        Desc->pixelformat = Setup.Formats[Desc->index].PixelFormat;
+        Desc->flags = Setup.Formats[Desc->index].Flags;
         return 0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {
@@ -331,8 +331,8 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
     switch (Request) {
     case VIDIOC_S_FMT: {
         log("S_FMT " + Path);
-        if (Spec.S_FMTErrno)
-            return fail(Spec.S_FMTErrno);
+        if (Setup.S_FMTErrno)
+            return fail(Setup.S_FMTErrno);
         if (D.Streaming || !D.Buffers.empty())
             return fail(EBUSY);
         v4l2_pix_format& Pix = static_cast<v4l2_format*>(Arg)->fmt.pix;
@@ -340,7 +340,7 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
         // nearest listed one.
         const FakeFormat* F = FindFormat(Pix.pixelformat);
         if (!F)
-            F = &Spec.Formats.front();
+            F = &Setup.Formats.front();
         const FakeFrameSize* Best = nullptr;
         for (const auto& S : F->Sizes)
             if (!Best
@@ -352,11 +352,11 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
             Pix.width = Best->Width;
             Pix.height = Best->Height;
         }
-        if (Spec.AdjustFormat)
-            Spec.AdjustFormat(Pix);
+        if (Setup.AdjustFormat)
+            Setup.AdjustFormat(Pix);
         Pix.field = V4L2_FIELD_NONE;
         const std::uint32_t Bpp = bytesPerPixel(Pix.pixelformat);
-        Pix.bytesperline = Bpp ? Pix.width * Bpp + Spec.BytesPerLinePadding : 0;
+        Pix.bytesperline = Bpp ? Pix.width * Bpp + Setup.BytesPerLinePadding : 0;
         Pix.sizeimage = Bpp ? Pix.bytesperline * Pix.height : Pix.width * Pix.height * 4 + 16384;
         D.Format = Pix;
         const FakeFrameSize* Taken = FindSize(Pix.pixelformat, Pix.width, Pix.height);
@@ -369,11 +369,11 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
         return 0;
     case VIDIOC_S_PARM: {
         log("S_PARM " + Path);
-        if (!Spec.TimePerFrame)
+        if (!Setup.TimePerFrame)
             return fail(ENOTTY);
         v4l2_fract& Asked = static_cast<v4l2_streamparm*>(Arg)->parm.capture.timeperframe;
-        if (Spec.ForcedInterval) {
-            D.Interval = *Spec.ForcedInterval;
+        if (Setup.ForcedInterval) {
+            D.Interval = *Setup.ForcedInterval;
         } else if (const FakeFrameSize* S = FindSize(D.Format.pixelformat, D.Format.width, D.Format.height)) {
             for (const v4l2_fract& I : S->Intervals)
                 if (std::abs(fps(I) - fps(Asked)) < std::abs(fps(D.Interval) - fps(Asked)))
@@ -386,8 +386,8 @@ int FakeV4l2Io::handle(Device& D, unsigned long Request, void* Arg)
     case VIDIOC_G_PARM: {
         log("G_PARM " + Path);
         auto* Parm = static_cast<v4l2_streamparm*>(Arg);
-        Parm->parm.capture.capability = Spec.TimePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
-        Parm->parm.capture.timeperframe = Spec.TimePerFrame ? D.Interval : v4l2_fract{0, 0};
+        Parm->parm.capture.capability = Setup.TimePerFrame ? V4L2_CAP_TIMEPERFRAME : 0;
+        Parm->parm.capture.timeperframe = Setup.TimePerFrame ? D.Interval : v4l2_fract{0, 0};
         return 0;
     }
     case VIDIOC_REQBUFS: {

@@ -35,7 +35,7 @@ struct FakeFormat {
     bool Stepwise = false;    // sizes come as one stepwise range instead
 };
 
-struct FakeDeviceSpec {
+struct FakeDeviceSetup {
     std::string Path;
     // A UVC webcam's capture node; metadataNode() below shows the other kind.
     std::uint32_t Capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
@@ -51,14 +51,14 @@ struct FakeDeviceSpec {
     bool TimePerFrame = true;                  // false: no frame-rate control (S_PARM fails)
 };
 
-FakeDeviceSpec captureDevice(const std::string& Path, std::vector<FakeFormat> Formats);
-FakeDeviceSpec metadataNode(const std::string& Path);
+FakeDeviceSetup captureDevice(const std::string& Path, std::vector<FakeFormat> Formats);
+FakeDeviceSetup metadataNode(const std::string& Path);
 
 class FakeV4l2Io final : public V4l2Io {
 public:
     enum class Vanish { PollError, DequeueError };
 
-    explicit FakeV4l2Io(std::vector<FakeDeviceSpec> Devices = {});
+    explicit FakeV4l2Io(std::vector<FakeDeviceSetup> Devices = {});
     ~FakeV4l2Io() override;
 
     // Test side.
@@ -97,7 +97,7 @@ private:
         std::uint32_t Flags;
     };
     struct Device {
-        FakeDeviceSpec Spec;
+        FakeDeviceSetup Setup;
         v4l2_pix_format Format{};
         v4l2_fract Interval{0, 0};
         std::vector<Buffer> Buffers;
