@@ -343,12 +343,6 @@ const V4l2CameraSource::Device* V4l2CameraSource::device(TCameraKind Kind) const
     return Index < m_devices.size() ? &m_devices[Index] : nullptr;
 }
 
-std::string V4l2CameraSource::devicePath(TCameraKind Kind) const
-{
-    const Device* D = device(Kind);
-    return D ? D->Path : std::string();
-}
-
 std::vector<TVideoCaptureSetting> V4l2CameraSource::captureSettings(TCameraKind Kind)
 {
     std::vector<TVideoCaptureSetting> Settings;

@@ -48,9 +48,6 @@ public:
     void stop() override;
     bool isRunning() const override;
 
-    // The node behind a kind of camera; empty when there is none.
-    std::string devicePath(TCameraKind Kind) const;
-
     // A capture setting and what to ask the device for to get it.
     struct Offer {
         TVideoCaptureSetting Setting;
