@@ -1,0 +1,36 @@
+#pragma once
+
+// Converters from the pixel formats cameras deliver to Format_RGB32
+// (bytes B, G, R, 0xFF). Each takes a source row pitch and a destination row
+// pitch, so camera buffers with padded rows convert straight into a bitmap.
+
+#include <cstddef>
+#include <cstdint>
+
+// YUYV 4:2:2 (bytes Y0 U Y1 V per pixel pair), BT.601 limited range, in
+// 8.8 fixed point (the usual integer form of the BT.601 equations):
+//
+//   C = Y - 16     D = U - 128     E = V - 128
+//   R = clamp((298 * C           + 409 * E + 128) >> 8)
+//   G = clamp((298 * C - 100 * D - 208 * E + 128) >> 8)
+//   B = clamp((298 * C + 516 * D           + 128) >> 8)
+//
+// clamp() limits to 0..255; >> is an arithmetic shift (floor division). The
+// coefficients are 256 * 1.164, 1.596, 0.391, 0.813 and 2.018, so every
+// result is within one step of the exact BT.601 value; Y 16 gives black and
+// Y 235 white. Both pixels of a pair share U and V. An odd last pixel uses
+// the U and V of its (incomplete) pair.
+//
+// The vector paths compute exactly this formula; Best picks AVX2 when the
+// processor has it, else SSE2 (every x86-64 has SSE2). The others exist so
+// the tests can check every path on one machine.
+enum class SimdPath { Best, Avx2, Sse2, Scalar };
+void yuyvToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                 std::ptrdiff_t DstBytesPerLine, int Width, int Height, SimdPath Path = SimdPath::Best);
+bool cpuHasAvx2();
+
+// Packed 24-bit RGB (bytes R, G, B) and BGR (bytes B, G, R).
+void rgb24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height);
+void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height);
