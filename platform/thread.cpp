@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 
@@ -32,6 +33,42 @@ struct Call {
     bool done = false;  // guarded by gate->mutex
     std::exception_ptr error;
 };
+
+// Calls travel to the UI thread through this queue rather than inside the
+// posted event: one event per call, each taking the oldest call. The queue's
+// mutex orders the caller's writes before the UI thread's reads in a way
+// that race detectors see (Qt's own event queue they do not).
+std::mutex g_queueMutex;
+std::deque<std::shared_ptr<Call>> g_queue;
+
+void runNextCall()
+{
+    std::shared_ptr<Call> call;
+    {
+        std::lock_guard lock(g_queueMutex);
+        if (g_queue.empty())
+            return;
+        call = std::move(g_queue.front());
+        g_queue.pop_front();
+    }
+    {
+        // Checked under the gate's mutex: once cancel() has returned, no
+        // method of this gate starts.
+        std::lock_guard lock(call->gate->mutex);
+        if (call->gate->cancelled.load())
+            return;
+    }
+    try {
+        call->method();
+    } catch (...) {
+        call->error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(call->gate->mutex);
+        call->done = true;
+    }
+    call->gate->wake.notify_all();
+}
 
 }  // namespace
 
@@ -77,28 +114,11 @@ void TThread::Synchronize(TThread* /*Thread*/, const std::function<void()>& Meth
         return;
 
     ++g_waiting;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [call] {
-            {
-                // Checked under the gate's mutex: once cancel() has returned,
-                // no method of this gate starts.
-                std::lock_guard lock(call->gate->mutex);
-                if (call->gate->cancelled.load())
-                    return;
-            }
-            try {
-                call->method();
-            } catch (...) {
-                call->error = std::current_exception();
-            }
-            {
-                std::lock_guard lock(call->gate->mutex);
-                call->done = true;
-            }
-            call->gate->wake.notify_all();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(g_queueMutex);
+        g_queue.push_back(call);
+    }
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { runNextCall(); }, Qt::QueuedConnection);
 
     std::exception_ptr error;
     {
