@@ -125,7 +125,7 @@ void TThread::Synchronize(TThread* /*Thread*/, const std::function<void()>& Meth
         std::unique_lock lock(gate.mutex);
         gate.wake.wait(lock, [&] { return call->done || gate.cancelled.load(); });
         if (call->done)
-            error = call->error;
+            error = std::move(call->error);  // freed here, not on the UI thread
     }
     --g_waiting;
     if (error)
