@@ -1,1 +1,88 @@
-// (being written)
+#include "app/options.h"
+
+#include <string_view>
+
+namespace {
+
+const std::string kProgram = "quorl-eye";
+
+std::string errorLine(const std::string& What)
+{
+    return kProgram + ": " + What + " (see --help)";
+}
+
+}  // namespace
+
+ParsedOptions parseOptions(int argc, const char* const* argv)
+{
+    ParsedOptions result;
+    Options& options = result.options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return result;
+        }
+        if (arg == "--version") {
+            options.version = true;
+            return result;
+        }
+
+        std::string_view value;
+        if (arg == "--source") {
+            // A following option is a forgotten value, not a file name
+            // (a file really called "-x" can be given as ./-x).
+            if (i + 1 >= argc || (argv[i + 1][0] == '-' && argv[i + 1][1] != '\0')) {
+                result.error = errorLine("option '--source' needs a value: camera, demo or a video file");
+                return result;
+            }
+            value = argv[++i];
+        } else if (arg.starts_with("--source=")) {
+            value = arg.substr(std::string_view("--source=").size());
+            if (value.empty()) {
+                result.error = errorLine("option '--source' needs a value: camera, demo or a video file");
+                return result;
+            }
+        } else if (arg.starts_with("-") && arg != "-") {
+            result.error = errorLine("unknown option '" + std::string(arg) + "'");
+            return result;
+        } else {
+            result.error = errorLine("unexpected argument '" + std::string(arg) + "'");
+            return result;
+        }
+
+        // The last --source wins.
+        if (value == "camera") {
+            options.kind = Options::Camera;
+            options.file.clear();
+        } else if (value == "demo") {
+            options.kind = Options::Demo;
+            options.file.clear();
+        } else {
+            options.kind = Options::File;
+            options.file = std::string(value);
+        }
+    }
+    return result;
+}
+
+std::string helpText()
+{
+    return "Usage: quorl-eye [--source camera|demo|FILE]\n"
+           "\n"
+           "Shows the live camera picture the way an animal whose eyes register only\n"
+           "movement sees it: whatever stands still turns black.\n"
+           "\n"
+           "Options:\n"
+           "  --source camera   the computer's cameras (default); the first one is the\n"
+           "                    front camera, the second the back camera\n"
+           "  --source demo     two built-in synthetic cameras; needs no webcam\n"
+           "  --source FILE     a video file, played in a loop, as the camera\n"
+           "  -h, --help        show this help and exit\n"
+           "  --version         show the version and exit\n";
+}
+
+std::string versionText()
+{
+    return "Quorl Eye Vision v.1.0\n";
+}

@@ -19,7 +19,12 @@ public:
     static bool isUiThread();
     // Returns after Method ran on the UI thread, or after the calling
     // thread's gate was cancelled (then Method does not run).
+    // A method that already started when the gate is cancelled finishes on
+    // the UI thread, but the caller no longer waits for it. An exception
+    // thrown by Method is raised again in the calling thread.
     static void Synchronize(TThread* Thread, const std::function<void()>& Method);
+    // Threads blocked in Synchronize right now (to check that none is left).
+    static int waitingCount();
 };
 
 // Cancellation of the hand-overs of one capture run.

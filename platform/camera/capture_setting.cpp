@@ -1,1 +1,13 @@
-// (being written)
+#include "platform/camera/capture_setting.h"
+
+#include <locale>
+#include <sstream>
+
+std::string toString(const TVideoCaptureSetting& S)
+{
+    // Shortest form of the rate: "30", "29.97", "7.5".
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << S.Width << 'x' << S.Height << " @ " << S.FrameRate;
+    return out.str();
+}

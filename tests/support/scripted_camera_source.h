@@ -1,0 +1,98 @@
+#pragma once
+
+// A camera source under the test's control: which settings each camera
+// offers, which setting it takes, whether it starts, the frames it delivers
+// (one at a time from the test, or at full speed from a capture thread of
+// its own), and a camera that vanishes while running.
+//
+// Not modelled: a camera that still reports itself running after stop().
+// stop() promises that the capture thread is gone when it returns, and the
+// camera component reports Active() false from SetActive(false) on anyway.
+
+#include <QImage>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/camera/camera_source.h"
+
+// A test picture as a camera frame (any QImage, converted to RGB32 once).
+class TestFrame : public CameraFrame {
+public:
+    explicit TestFrame(const QImage& Image);
+    int width() const override { return m_image.width(); }
+    int height() const override { return m_image.height(); }
+    void writeRgb32(std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const override;
+    const QImage& image() const { return m_image; }
+
+private:
+    QImage m_image;
+};
+
+// A Width x Height RGB32 picture of one colour (0xFFRRGGBB).
+QImage solidImage(int Width, int Height, std::uint32_t Color);
+
+class ScriptedCameraSource : public CameraSource {
+public:
+    using ResolveRule = std::function<TVideoCaptureSetting(TCameraKind, const TVideoCaptureSetting&)>;
+
+    ScriptedCameraSource() = default;
+    ~ScriptedCameraSource() override;  // stops the capture thread
+
+    // Each kind (Default too) offers nothing until set.
+    void setCaptureSettings(TCameraKind Kind, std::vector<TVideoCaptureSetting> Settings);
+    // Which setting the camera takes when asked (by resolveSetting and by
+    // start); exactly the one asked for when unset.
+    ResolveRule resolveRule;
+    // start() fails while set.
+    bool failStart = false;
+    // With a capture thread, start() launches a thread that delivers Frames
+    // over and over, without pause, until stop() or vanish(). Without
+    // frames it alternates black and white frames of the started size.
+    void setCaptureThread(bool On, std::vector<QImage> Frames = {});
+
+    // Delivers Image to the sink of the last start, synchronously on the
+    // calling thread, also after stop() (late frames must be dropped). The
+    // component started last must still exist.
+    void deliver(const QImage& Image);
+    // The camera goes away: isRunning() turns false at once and the capture
+    // thread ends by itself. stop() still has to be called.
+    void vanish();
+
+    int startCount() const { return m_startCount.load(); }
+    int stopCount() const { return m_stopCount.load(); }
+    TCameraKind lastStartedKind() const { return m_lastKind; }
+    TVideoCaptureSetting lastStartedSetting() const { return m_lastSetting; }
+    std::int64_t framesDelivered() const { return m_delivered.load(); }
+
+    std::vector<TVideoCaptureSetting> captureSettings(TCameraKind Kind) override;
+    TVideoCaptureSetting resolveSetting(TCameraKind Kind, const TVideoCaptureSetting& Wanted) override;
+    std::optional<TVideoCaptureSetting> start(TCameraKind Kind, const TVideoCaptureSetting& Setting,
+                                              CameraSink& Sink) override;
+    void stop() override;
+    bool isRunning() const override { return m_running.load(); }
+
+private:
+    void run();
+
+    std::map<TCameraKind, std::vector<TVideoCaptureSetting>> m_settings;
+    bool m_threaded = false;
+    std::vector<QImage> m_threadImages;
+    std::vector<TestFrame> m_threadFrames;  // built by start() for the thread
+
+    CameraSink* m_sink = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_vanished{false};
+    std::atomic<int> m_startCount{0};
+    std::atomic<int> m_stopCount{0};
+    std::atomic<std::int64_t> m_delivered{0};
+    TCameraKind m_lastKind = TCameraKind::Default;
+    TVideoCaptureSetting m_lastSetting;
+};
