@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -128,10 +129,44 @@ void lerpRow(const std::uint32_t* A, const std::uint32_t* B, std::uint32_t* Out,
         Out[i] = lerpPixel(A[i], B[i], W);
 }
 
+// Target row = per pixel a blend of two neighbouring pixels of Row:
+//   Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], w of Weights[x])
+// Weights[x] holds the 16-bit factors (256 - w) x 4 then w x 4, matching the
+// B, G, R, A bytes of the two pixels as one 8-byte load puts them side by
+// side, so four target pixels take 4 loads, 4 multiplies and one store.
+struct alignas(16) PairWeights {
+    std::uint16_t W[8];
+};
+
+void blendPairs(const std::uint32_t* Row, const std::int32_t* Index, const PairWeights* Weights, std::uint32_t* Out,
+                int Count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(128);
+    // Two target pixels as 16-bit sums P0 * (256 - w) + P1 * w + 128.
+    auto twoPixels = [&](int x) {
+        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x])), zero);
+        const __m128i b =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x + 1])), zero);
+        const __m128i wa = _mm_mullo_epi16(a, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x)));
+        const __m128i wb = _mm_mullo_epi16(b, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x + 1)));
+        return _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(wa, wb), _mm_unpackhi_epi64(wa, wb)), half);
+    };
+    int x = 0;
+    for (; x + 4 <= Count; x += 4) {
+        const __m128i lo = _mm_srli_epi16(twoPixels(x), 8);
+        const __m128i hi = _mm_srli_epi16(twoPixels(x + 2), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + x), _mm_packus_epi16(lo, hi));
+    }
+    for (; x < Count; ++x)
+        Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], Weights[x].W[4]);
+}
+
 // Scratch of the scaled drawing, grown to the largest size seen and then
 // reused, so that drawing frame after frame allocates nothing.
 struct ScaleScratch {
-    std::vector<Tap> Columns;
+    std::vector<std::int32_t> Index;
+    std::vector<PairWeights> Weights;
     std::vector<std::uint32_t> Row;
 };
 
@@ -148,10 +183,10 @@ void ensureSize(std::vector<T>& V, std::size_t N)
         V.resize(N);
 }
 
-// Draws the clipped mapping X x Y of an opaque Source into Target with a
-// bilinear (Smooth) or nearest-pixel sample. Each target row blends its two
-// source rows into one scratch row, then each target pixel blends two pixels
-// of that row.
+// Draws the mapping X x Y of an opaque Source into Target with a bilinear
+// (Smooth) or nearest-pixel sample. Each target row first blends its two
+// source rows into one scratch row, then each target pixel blends two
+// neighbouring pixels of that row.
 void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const AxisMap& Y, bool Smooth)
 {
     const PixelRange cols = coveredPixels(X);
@@ -159,41 +194,52 @@ void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const A
     if (cols.End <= cols.First || rows.End <= rows.First)
         return;
 
-    ScaleScratch& scratch = scaleScratch();
     const int width = cols.End - cols.First;
-    ensureSize(scratch.Columns, static_cast<std::size_t>(width));
-    int lo = Source.width();
+    ScaleScratch& scratch = scaleScratch();
+    ensureSize(scratch.Index, std::size_t(width));
+    ensureSize(scratch.Weights, std::size_t(width));
+    std::int32_t* index = scratch.Index.data();
+    PairWeights* weights = scratch.Weights.data();
+    int lo = std::numeric_limits<int>::max();
     int hi = 0;
     for (int x = 0; x < width; ++x) {
         const Tap t = tapFor(X, cols.First + x, Smooth);
-        scratch.Columns[static_cast<std::size_t>(x)] = t;
+        index[x] = t.I0;
+        weights[x].W[4] = static_cast<std::uint16_t>(t.W);
         lo = std::min(lo, t.I0);
         hi = std::max(hi, t.I1);
     }
-    // Only source columns lo..hi are ever read; the taps become relative to lo.
+    const int span = hi - lo + 1;  // only source columns lo..hi are read
+    ensureSize(scratch.Row, std::size_t(span));
     for (int x = 0; x < width; ++x) {
-        scratch.Columns[static_cast<std::size_t>(x)].I0 -= lo;
-        scratch.Columns[static_cast<std::size_t>(x)].I1 -= lo;
+        int i0 = index[x] - lo;
+        std::uint32_t w = weights[x].W[4];
+        // Every pair must lie inside lo..hi: a sample on the last column is
+        // the second pixel of the pair before it, at full weight.
+        if (span > 1 && i0 == span - 1) {
+            i0 = span - 2;
+            w = 256;
+        }
+        index[x] = i0;
+        const auto w0 = static_cast<std::uint16_t>(256 - w), w1 = static_cast<std::uint16_t>(w);
+        weights[x] = PairWeights{{w0, w0, w0, w0, w1, w1, w1, w1}};
     }
-    const int span = hi - lo + 1;
-    ensureSize(scratch.Row, static_cast<std::size_t>(span));
 
-    const Tap* taps = scratch.Columns.data();
-    std::uint32_t* row = scratch.Row.data();
+    std::uint32_t* blended = scratch.Row.data();
     for (int y = rows.First; y < rows.End; ++y) {
         const Tap v = tapFor(Y, y, Smooth);
-        const auto* src0 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
-        const std::uint32_t* src = src0;
+        const auto* row0 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
+        const std::uint32_t* row = row0;
         if (v.W != 0) {
-            const auto* src1 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I1)) + lo;
-            lerpRow(src0, src1, row, span, v.W);
-            src = row;
+            const auto* row1 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I1)) + lo;
+            lerpRow(row0, row1, blended, span, v.W);
+            row = blended;
         }
         auto* out = reinterpret_cast<std::uint32_t*>(Target.scanLine(y)) + cols.First;
-        for (int x = 0; x < width; ++x) {
-            const Tap& t = taps[x];
-            out[x] = t.W == 0 ? src[t.I0] : lerpPixel(src[t.I0], src[t.I1], t.W);
-        }
+        if (span > 1)
+            blendPairs(row, index, weights, out, width);
+        else
+            std::fill(out, out + width, row[0]);
     }
 }
 

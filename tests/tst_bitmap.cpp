@@ -1,7 +1,9 @@
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "platform/bitmap.h"
 
@@ -85,6 +87,14 @@ private slots:
         a.scanLine(1)[1] = 0xFF222222;
         QCOMPARE(b.constScanLine(1)[1], 0xFF111111u);
         QVERIFY(b.image().isDetached());
+
+        // An image already in the bitmap's format is copied, not shared.
+        QImage picture(2, 2, QImage::Format_RGB32);
+        picture.fill(0xFF333333);
+        b.setImage(picture);
+        QVERIFY(b.image().isDetached());
+        QVERIFY(!b.hasAlpha());
+        QCOMPARE(b.constScanLine(1)[1], 0xFF333333u);
     }
 
     void setSizeKeepsBufferWhenSizeIsSame()
@@ -293,6 +303,68 @@ private slots:
             got << int(target.constScanLine(0)[x] & 0xFF);
         QCOMPARE(got, expected);
         QCOMPARE(target.constScanLine(0)[0] >> 24, 0xFFu);
+    }
+
+    // Whole pictures against bilinear sampling written out plainly: pixel
+    // centres mapped into the source, clamped to its edge pixels, weights
+    // rounded to 1/256, rows blended first, then columns.
+    void drawScaledMatchesBilinear_data()
+    {
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<QSize>("to");
+        QTest::newRow("up, odd sizes") << QSize(13, 7) << QSize(29, 11);
+        QTest::newRow("down") << QSize(37, 21) << QSize(9, 5);
+        QTest::newRow("720p to 562 rows shape") << QSize(128, 72) << QSize(100, 56);
+        QTest::newRow("one column") << QSize(1, 5) << QSize(6, 9);
+        QTest::newRow("stretch one axis") << QSize(16, 16) << QSize(16, 23);
+    }
+
+    void drawScaledMatchesBilinear()
+    {
+        QFETCH(QSize, from);
+        QFETCH(QSize, to);
+        TBitmap source(from.width(), from.height()), target(to.width(), to.height());
+        std::mt19937 rng(7);
+        for (int y = 0; y < source.Height(); ++y)
+            for (int x = 0; x < source.Width(); ++x)
+                source.scanLine(y)[x] = rng() | 0xFF000000u;
+        QVERIFY(target.Canvas().BeginScene());
+        target.Canvas().DrawBitmap(source, TRectF(0, 0, float(from.width()), float(from.height())),
+                                   TRectF(0, 0, float(to.width()), float(to.height())), 1.0f, false);
+        target.Canvas().EndScene();
+
+        struct Sample {
+            int I0, I1, W;
+        };
+        auto sample = [](int Index, int From, int To) {
+            const double c = std::clamp((Index + 0.5) * From / To - 0.5, 0.0, From - 1.0);
+            const int i0 = int(std::floor(c));
+            return Sample{i0, std::min(i0 + 1, From - 1), int(std::lround((c - i0) * 256))};
+        };
+        auto lerp = [](TAlphaColor A, TAlphaColor B, int W) {
+            TAlphaColor r = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                const int a = int(A >> shift & 0xFF), b = int(B >> shift & 0xFF);
+                r |= TAlphaColor((a * (256 - W) + b * W + 128) >> 8) << shift;
+            }
+            return r;
+        };
+        for (int y = 0; y < to.height(); ++y) {
+            const Sample sy = sample(y, from.height(), to.height());
+            for (int x = 0; x < to.width(); ++x) {
+                const Sample sx = sample(x, from.width(), to.width());
+                auto column = [&](int i) {
+                    return lerp(source.constScanLine(sy.I0)[i], source.constScanLine(sy.I1)[i], sy.W);
+                };
+                const TAlphaColor want = lerp(column(sx.I0), column(sx.I1), sx.W);
+                if (target.constScanLine(y)[x] != want)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2: %3, want %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(target.constScanLine(y)[x], 8, 16)
+                                         .arg(want, 8, 16)));
+            }
+        }
     }
 
     // Translucent drawing blends, and stays inside the destination.

@@ -60,6 +60,7 @@ __attribute__((target("avx2"))) void rowAvx2(const std::uint32_t* Cur, const std
                                                  2, 2, 2, -128, 6, 6, 6, -128, 10, 10, 10, -128, 14, 14, 14, -128);
     const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
     int i = 0;
+#pragma GCC unroll 2
     for (; i + 8 <= Count; i += 8) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Cur + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Prev + i));
