@@ -1,1 +1,537 @@
-// (being written)
+#include "platform/bitmap.h"
+
+#include <QPainter>
+#include <QRectF>
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr QImage::Format OpaqueFormat = QImage::Format_RGB32;
+constexpr QImage::Format AlphaFormat = QImage::Format_ARGB32_Premultiplied;
+
+// --- Geometry of DrawBitmap --------------------------------------------------
+
+bool isUsable(const TRectF& R)
+{
+    return std::isfinite(R.Left) && std::isfinite(R.Top) && std::isfinite(R.Right) && std::isfinite(R.Bottom) &&
+           R.Right > R.Left && R.Bottom > R.Top;
+}
+
+// One axis of the mapping of a destination rectangle onto a source
+// rectangle, cut down to what lies inside both bitmaps. Sample positions
+// come from the affine map itself, so a huge destination rectangle still
+// samples the right source pixels; SrcLo..SrcHi only bound what is read.
+struct AxisMap {
+    double Scale = 1.0;   // source pixels per target pixel
+    double Offset = 0.0;  // source coordinate of target coordinate 0
+    double SrcLo = 0.0, SrcHi = 0.0;  // the part of the source that may be read
+    double DstLo = 0.0, DstHi = 0.0;  // the part of the target that is drawn
+
+    double toSource(double D) const { return Offset + D * Scale; }
+};
+
+bool mapAxis(double S0, double S1, double D0, double D1, int SrcSize, int DstSize, AxisMap& M)
+{
+    M.Scale = (S1 - S0) / (D1 - D0);
+    if (!(M.Scale > 0.0) || !std::isfinite(M.Scale))
+        return false;
+    M.Offset = S0 - D0 * M.Scale;
+    M.SrcLo = std::max(S0, 0.0);
+    M.SrcHi = std::min(S1, double(SrcSize));
+    // Where the source rectangle leaves the bitmap, the destination shrinks
+    // in proportion; otherwise its edge stays exactly as given.
+    M.DstLo = std::max(S0 < 0.0 ? std::max(D0, (0.0 - M.Offset) / M.Scale) : D0, 0.0);
+    M.DstHi = std::min(S1 > SrcSize ? std::min(D1, (SrcSize - M.Offset) / M.Scale) : D1, double(DstSize));
+    return M.SrcHi > M.SrcLo && M.DstHi > M.DstLo;
+}
+
+// Target pixels [First, End) are those whose centre lies in [DstLo, DstHi).
+struct PixelRange {
+    int First = 0;
+    int End = 0;
+};
+
+PixelRange coveredPixels(const AxisMap& M)
+{
+    return {static_cast<int>(std::ceil(M.DstLo - 0.5)), static_cast<int>(std::ceil(M.DstHi - 0.5))};
+}
+
+// One target column or row of a scaled drawing: the two source pixels it
+// lies between and the weight 0..256 of the second.
+struct Tap {
+    int I0 = 0;
+    int I1 = 0;
+    std::uint32_t W = 0;
+};
+
+// Source sample for target pixel Index: its centre mapped into the source.
+// Smooth sampling interpolates between the two nearest source pixel centres
+// (source pixel i has its centre at i + 0.5); either way the sample is
+// clamped to the readable source pixels.
+Tap tapFor(const AxisMap& M, int Index, bool Smooth)
+{
+    const double centre = M.toSource(Index + 0.5);
+    const double lo = std::floor(M.SrcLo);
+    const double hi = std::max(lo, std::ceil(M.SrcHi) - 1.0);
+    if (!Smooth) {
+        const int i = static_cast<int>(std::clamp(std::floor(centre), lo, hi));
+        return {i, i, 0};
+    }
+    const double x = std::clamp(centre - 0.5, lo, hi);
+    const double x0 = std::floor(x);
+    const auto w = static_cast<std::uint32_t>(std::lround((x - x0) * 256.0));
+    const int i0 = static_cast<int>(x0);
+    return {i0, std::min(i0 + 1, static_cast<int>(hi)), w};
+}
+
+// --- Pixel arithmetic ----------------------------------------------------------
+
+// (P0 * (256 - W) + P1 * W + 128) / 256 per byte. Two bytes are handled at a
+// time in the 0x00FF00FF lanes of a 32-bit word: each lane's sum stays below
+// 255 * 256 + 128 < 2^16, so lanes never carry into each other.
+inline std::uint32_t lerpPixel(std::uint32_t P0, std::uint32_t P1, std::uint32_t W)
+{
+    const std::uint32_t w0 = 256 - W;
+    const std::uint32_t rb = (((P0 & 0x00FF00FFu) * w0 + (P1 & 0x00FF00FFu) * W + 0x00800080u) >> 8) & 0x00FF00FFu;
+    const std::uint32_t ag = ((((P0 >> 8) & 0x00FF00FFu) * w0 + ((P1 >> 8) & 0x00FF00FFu) * W + 0x00800080u)) &
+                             0xFF00FF00u;
+    return rb | ag;
+}
+
+// Out[i] = lerpPixel(A[i], B[i], W) for Count pixels; the same sums in
+// 16-bit lanes, eight bytes at a time.
+void lerpRow(const std::uint32_t* A, const std::uint32_t* B, std::uint32_t* Out, int Count, std::uint32_t W)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wa = _mm_set1_epi16(static_cast<short>(256 - W));
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(W));
+    const __m128i half = _mm_set1_epi16(128);
+    auto blend = [&](__m128i a, __m128i b) {
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), half);
+        return _mm_srli_epi16(sum, 8);
+    };
+    int i = 0;
+    for (; i + 4 <= Count; i += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + i));
+        const __m128i lo = blend(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+        const __m128i hi = blend(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(lo, hi));
+    }
+    for (; i < Count; ++i)
+        Out[i] = lerpPixel(A[i], B[i], W);
+}
+
+// Target row = per pixel a blend of two neighbouring pixels of Row:
+//   Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], w of Weights[x])
+// Weights[x] holds the 16-bit factors (256 - w) x 4 then w x 4, matching the
+// B, G, R, A bytes of the two pixels as one 8-byte load puts them side by
+// side, so four target pixels take 4 loads, 4 multiplies and one store.
+struct alignas(16) PairWeights {
+    std::uint16_t W[8];
+};
+
+void blendPairs(const std::uint32_t* Row, const std::int32_t* Index, const PairWeights* Weights, std::uint32_t* Out,
+                int Count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(128);
+    // Two target pixels as 16-bit sums P0 * (256 - w) + P1 * w + 128.
+    auto twoPixels = [&](int x) {
+        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x])), zero);
+        const __m128i b =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x + 1])), zero);
+        const __m128i wa = _mm_mullo_epi16(a, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x)));
+        const __m128i wb = _mm_mullo_epi16(b, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x + 1)));
+        return _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(wa, wb), _mm_unpackhi_epi64(wa, wb)), half);
+    };
+    int x = 0;
+    for (; x + 4 <= Count; x += 4) {
+        const __m128i lo = _mm_srli_epi16(twoPixels(x), 8);
+        const __m128i hi = _mm_srli_epi16(twoPixels(x + 2), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + x), _mm_packus_epi16(lo, hi));
+    }
+    for (; x < Count; ++x)
+        Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], Weights[x].W[4]);
+}
+
+// Scratch of the scaled drawing, grown to the largest size seen and then
+// reused, so that drawing frame after frame allocates nothing.
+struct ScaleScratch {
+    std::vector<std::int32_t> Index;
+    std::vector<PairWeights> Weights;
+    std::vector<std::uint32_t> Row;
+};
+
+ScaleScratch& scaleScratch()
+{
+    thread_local ScaleScratch scratch;
+    return scratch;
+}
+
+template <class T>
+void ensureSize(std::vector<T>& V, std::size_t N)
+{
+    if (V.size() < N)
+        V.resize(N);
+}
+
+// Draws the mapping X x Y of an opaque Source into Target with a bilinear
+// (Smooth) or nearest-pixel sample. Each target row first blends its two
+// source rows into one scratch row, then each target pixel blends two
+// neighbouring pixels of that row.
+void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const AxisMap& Y, bool Smooth)
+{
+    const PixelRange cols = coveredPixels(X);
+    const PixelRange rows = coveredPixels(Y);
+    if (cols.End <= cols.First || rows.End <= rows.First)
+        return;
+
+    const int width = cols.End - cols.First;
+    ScaleScratch& scratch = scaleScratch();
+    ensureSize(scratch.Index, std::size_t(width));
+    ensureSize(scratch.Weights, std::size_t(width));
+    std::int32_t* index = scratch.Index.data();
+    PairWeights* weights = scratch.Weights.data();
+    int lo = std::numeric_limits<int>::max();
+    int hi = 0;
+    for (int x = 0; x < width; ++x) {
+        const Tap t = tapFor(X, cols.First + x, Smooth);
+        index[x] = t.I0;
+        weights[x].W[4] = static_cast<std::uint16_t>(t.W);
+        lo = std::min(lo, t.I0);
+        hi = std::max(hi, t.I1);
+    }
+    const int span = hi - lo + 1;  // only source columns lo..hi are read
+    ensureSize(scratch.Row, std::size_t(span));
+    for (int x = 0; x < width; ++x) {
+        int i0 = index[x] - lo;
+        std::uint32_t w = weights[x].W[4];
+        // Every pair must lie inside lo..hi: a sample on the last column is
+        // the second pixel of the pair before it, at full weight.
+        if (span > 1 && i0 == span - 1) {
+            i0 = span - 2;
+            w = 256;
+        }
+        index[x] = i0;
+        const auto w0 = static_cast<std::uint16_t>(256 - w), w1 = static_cast<std::uint16_t>(w);
+        weights[x] = PairWeights{{w0, w0, w0, w0, w1, w1, w1, w1}};
+    }
+
+    std::uint32_t* blended = scratch.Row.data();
+    for (int y = rows.First; y < rows.End; ++y) {
+        const Tap v = tapFor(Y, y, Smooth);
+        const auto* row0 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
+        const std::uint32_t* row = row0;
+        if (v.W != 0) {
+            const auto* row1 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I1)) + lo;
+            lerpRow(row0, row1, blended, span, v.W);
+            row = blended;
+        }
+        auto* out = reinterpret_cast<std::uint32_t*>(Target.scanLine(y)) + cols.First;
+        if (span > 1)
+            blendPairs(row, index, weights, out, width);
+        else
+            std::fill(out, out + width, row[0]);
+    }
+}
+
+// Copies the source pixels under SrcRect one to one into DstRect (same
+// whole-pixel size), leaving out whatever falls outside either bitmap.
+void copyPixels(const QImage& Source, QImage& Target, const TRectF& SrcRect, const TRectF& DstRect)
+{
+    // A pixel belongs to a rectangle when its centre lies inside it.
+    const double sx = std::ceil(double(SrcRect.Left) - 0.5);
+    const double sy = std::ceil(double(SrcRect.Top) - 0.5);
+    const double dx = std::ceil(double(DstRect.Left) - 0.5);
+    const double dy = std::ceil(double(DstRect.Top) - 0.5);
+    const double w = DstRect.Width();
+    const double h = DstRect.Height();
+    // Offsets i, j into the rectangles that land inside both bitmaps.
+    const double i0 = std::max({0.0, -sx, -dx});
+    const double i1 = std::min({w, Source.width() - sx, Target.width() - dx});
+    const double j0 = std::max({0.0, -sy, -dy});
+    const double j1 = std::min({h, Source.height() - sy, Target.height() - dy});
+    if (i1 <= i0 || j1 <= j0)
+        return;
+    const int srcX = static_cast<int>(sx + i0);
+    const int dstX = static_cast<int>(dx + i0);
+    const int srcY = static_cast<int>(sy + j0);
+    const int dstY = static_cast<int>(dy + j0);
+    const int cols = static_cast<int>(i1 - i0);
+    const int rows = static_cast<int>(j1 - j0);
+    const std::size_t bytes = static_cast<std::size_t>(cols) * 4;
+    // Drawing a bitmap onto itself one row lower must copy from the bottom up.
+    const bool upward = &Source == &Target && dstY > srcY;
+    for (int k = 0; k < rows; ++k) {
+        const int j = upward ? rows - 1 - k : k;
+        std::memmove(Target.scanLine(dstY + j) + static_cast<std::ptrdiff_t>(dstX) * 4,
+                     Source.constScanLine(srcY + j) + static_cast<std::ptrdiff_t>(srcX) * 4, bytes);
+    }
+}
+
+bool isWholeNumber(float V)
+{
+    return std::floor(V) == V;
+}
+
+void fillImage(QImage& Image, std::uint32_t Pixel)
+{
+    const int w = Image.width();
+    for (int y = 0; y < Image.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(Image.scanLine(y));
+        std::fill(row, row + w, Pixel);
+    }
+}
+
+// Reverses Count pixels in place, four at a time from both ends.
+void reversePixels(std::uint32_t* Row, int Count)
+{
+    std::uint32_t* l = Row;
+    std::uint32_t* r = Row + Count;
+    while (r - l >= 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(l));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r - 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(l), _mm_shuffle_epi32(b, _MM_SHUFFLE(0, 1, 2, 3)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r - 4), _mm_shuffle_epi32(a, _MM_SHUFFLE(0, 1, 2, 3)));
+        l += 4;
+        r -= 4;
+    }
+    std::reverse(l, r);
+}
+
+}  // namespace
+
+// --- Pixel conversions -------------------------------------------------------
+
+TAlphaColor PixelToAlphaColor(const void* P, TPixelFormat F)
+{
+    TAlphaColor c = 0;
+    if (F == TPixelFormat::BGRA)
+        std::memcpy(&c, P, sizeof c);
+    return c;
+}
+
+void AlphaColorToPixel(TAlphaColor Color, void* P, TPixelFormat F)
+{
+    if (F == TPixelFormat::BGRA)
+        std::memcpy(P, &Color, sizeof Color);
+}
+
+// --- TCanvas -------------------------------------------------------------------
+
+bool TCanvas::BeginScene()
+{
+    if (m_owner.IsEmpty())
+        return false;
+    m_inScene = true;
+    return true;
+}
+
+void TCanvas::Clear(TAlphaColor Color)
+{
+    if (!m_inScene || m_owner.IsEmpty())
+        return;
+    QImage& image = m_owner.image();
+    // An opaque bitmap has no transparency to keep; one with alpha stores
+    // the colour premultiplied.
+    fillImage(image, image.format() == OpaqueFormat ? (Color | 0xFF000000u) : qPremultiply(Color));
+}
+
+void TCanvas::DrawBitmap(const TBitmap& Source, const TRectF& SrcRect, const TRectF& DstRect, float Opacity,
+                         bool HighSpeed)
+{
+    if (!m_inScene || m_owner.IsEmpty() || Source.IsEmpty() || !isUsable(SrcRect) || !isUsable(DstRect) ||
+        !(Opacity > 0.0f))
+        return;
+    const QImage& source = Source.image();
+    QImage& target = m_owner.image();
+    const bool opaque = Opacity >= 1.0f && !Source.hasAlpha();
+
+    if (opaque && SrcRect.Width() == DstRect.Width() && SrcRect.Height() == DstRect.Height() &&
+        isWholeNumber(DstRect.Width()) && isWholeNumber(DstRect.Height())) {
+        copyPixels(source, target, SrcRect, DstRect);
+        return;
+    }
+
+    AxisMap x, y;
+    if (!mapAxis(SrcRect.Left, SrcRect.Right, DstRect.Left, DstRect.Right, source.width(), target.width(), x) ||
+        !mapAxis(SrcRect.Top, SrcRect.Bottom, DstRect.Top, DstRect.Bottom, source.height(), target.height(), y))
+        return;
+
+    if (opaque) {
+        // Frames take this path every time: it allocates nothing, where
+        // QPainter's smooth image drawing allocates on every call.
+        scaleOpaque(source, target, x, y, !HighSpeed);
+        return;
+    }
+    // Translucent drawing (an icon, or Opacity below 1) blends with QPainter,
+    // given rectangles already cut to both bitmaps.
+    const double sx0 = std::max(x.toSource(x.DstLo), x.SrcLo), sx1 = std::min(x.toSource(x.DstHi), x.SrcHi);
+    const double sy0 = std::max(y.toSource(y.DstLo), y.SrcLo), sy1 = std::min(y.toSource(y.DstHi), y.SrcHi);
+    if (!(sx1 > sx0) || !(sy1 > sy0))
+        return;
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !HighSpeed);
+    painter.setOpacity(std::min(Opacity, 1.0f));
+    painter.drawImage(QRectF(x.DstLo, y.DstLo, x.DstHi - x.DstLo, y.DstHi - y.DstLo), source,
+                      QRectF(sx0, sy0, sx1 - sx0, sy1 - sy0));
+}
+
+void TCanvas::EndScene()
+{
+    if (!m_inScene)
+        return;
+    m_inScene = false;
+    m_owner.changed();
+}
+
+// --- TBitmap -------------------------------------------------------------------
+
+TBitmap::TBitmap() = default;
+
+TBitmap::TBitmap(int Width, int Height)
+{
+    SetSize(Width, Height);
+}
+
+TBitmap::~TBitmap() = default;
+
+int TBitmap::Width() const
+{
+    return m_image.width();
+}
+
+int TBitmap::Height() const
+{
+    return m_image.height();
+}
+
+void TBitmap::SetSize(int Width, int Height)
+{
+    Width = std::max(Width, 0);
+    Height = std::max(Height, 0);
+    if (Width == this->Width() && Height == this->Height())
+        return;
+    if (Width == 0 || Height == 0) {
+        m_image = QImage();
+    } else {
+        const QImage::Format format = m_image.isNull() ? OpaqueFormat : m_image.format();
+        m_image = QImage(Width, Height, format);
+        // Start from a defined picture: opaque black, or transparent.
+        fillImage(m_image, format == OpaqueFormat ? TAlphaColors::Black : TAlphaColors::Null);
+    }
+    changed();
+}
+
+void TBitmap::Assign(const TBitmap& Source)
+{
+    if (&Source == this)
+        return;
+    const QImage& src = Source.m_image;
+    if (src.isNull()) {
+        m_image = QImage();
+    } else {
+        // A fresh buffer only when the old one cannot take the pixels (or is
+        // shared, where writing would first copy pixels that get overwritten).
+        if (m_image.size() != src.size() || m_image.format() != src.format() || !m_image.isDetached())
+            m_image = QImage(src.size(), src.format());
+        if (m_image.isNull())
+            return;  // out of memory
+        const std::size_t rowBytes = static_cast<std::size_t>(src.width()) * 4;
+        const qsizetype srcPitch = src.bytesPerLine();
+        const qsizetype dstPitch = m_image.bytesPerLine();
+        const uchar* from = src.constBits();
+        uchar* to = m_image.bits();
+        if (srcPitch == dstPitch && static_cast<std::size_t>(srcPitch) == rowBytes) {
+            std::memcpy(to, from, rowBytes * static_cast<std::size_t>(src.height()));
+        } else {
+            for (int y = 0; y < src.height(); ++y)
+                std::memcpy(to + y * dstPitch, from + y * srcPitch, rowBytes);
+        }
+    }
+    changed();
+}
+
+void TBitmap::Swap(TBitmap& Other)
+{
+    if (&Other == this)
+        return;
+    m_image.swap(Other.m_image);
+    changed();
+    Other.changed();
+}
+
+void TBitmap::FlipHorizontal()
+{
+    if (IsEmpty())
+        return;
+    uchar* bits = m_image.bits();
+    const qsizetype pitch = m_image.bytesPerLine();
+    for (int y = 0; y < Height(); ++y)
+        reversePixels(reinterpret_cast<std::uint32_t*>(bits + y * pitch), Width());
+    changed();
+}
+
+bool TBitmap::Map(TMapAccess Access, TBitmapData& Data)
+{
+    Data = TBitmapData{};
+    if (IsEmpty())
+        return false;
+    Data.Width = Width();
+    Data.Height = Height();
+    Data.Pitch = static_cast<int>(m_image.bytesPerLine());
+    Data.Data = Access == TMapAccess::Read ? const_cast<std::uint8_t*>(m_image.constBits()) : m_image.bits();
+    Data.PixelFormat = TPixelFormat::BGRA;
+    Data.Access = Access;
+    return true;
+}
+
+void TBitmap::Unmap(TBitmapData& Data)
+{
+    const bool wrote = Data.Data != nullptr && Data.Access != TMapAccess::Read;
+    Data = TBitmapData{};
+    if (wrote)
+        changed();
+}
+
+bool TBitmap::hasAlpha() const
+{
+    return m_image.hasAlphaChannel();
+}
+
+void TBitmap::setImage(const QImage& Image)
+{
+    if (Image.isNull()) {
+        m_image = QImage();
+    } else {
+        const QImage::Format format = Image.hasAlphaChannel() ? AlphaFormat : OpaqueFormat;
+        // copy() when no conversion is needed, so the pixels are our own and
+        // never shared with the caller's image.
+        m_image = Image.format() == format ? Image.copy() : Image.convertToFormat(format);
+    }
+    changed();
+}
+
+std::uint32_t* TBitmap::scanLine(int Row)
+{
+    return reinterpret_cast<std::uint32_t*>(m_image.scanLine(Row));
+}
+
+const std::uint32_t* TBitmap::constScanLine(int Row) const
+{
+    return reinterpret_cast<const std::uint32_t*>(m_image.constScanLine(Row));
+}
+
+void TBitmap::changed()
+{
+    if (OnChange)
+        OnChange();
+}

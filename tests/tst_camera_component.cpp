@@ -18,14 +18,14 @@
 Q_DECLARE_METATYPE(TVideoCaptureSetting)
 Q_DECLARE_METATYPE(TCameraKind)
 
-// QCOMPARE cannot print a setting (the program's own toString returns a
-// std::string and hides QTest's), so settings are compared through this.
+// QCOMPARE cannot print a setting without help, so settings are compared
+// through this, naming both sides on failure.
 #define COMPARE_SETTING(actual, expected)                                                           \
     do {                                                                                            \
         const TVideoCaptureSetting a_ = (actual), e_ = (expected);                                  \
         QVERIFY2(a_ == e_, qPrintable(QString("%1 is %2, expected %3")                              \
-                                          .arg(#actual, QString::fromStdString(toString(a_)),       \
-                                               QString::fromStdString(toString(e_)))));             \
+                                          .arg(#actual, QString::fromStdString(settingText(a_)),       \
+                                               QString::fromStdString(settingText(e_)))));             \
     } while (false)
 
 namespace {

@@ -24,3 +24,11 @@ constexpr std::uint32_t motionPixel(std::uint32_t Cur, std::uint32_t Prev)
 // Out may not alias Cur or Prev. Uses the widest vector unit the processor
 // has, chosen at run time.
 void motionFilterRow(const std::uint32_t* Cur, const std::uint32_t* Prev, std::uint32_t* Out, int Count);
+
+// The kernels motionFilterRow chooses between, reachable so that tests can
+// check each one on any machine. rowAvx2 may only run when hasAvx2() is true.
+namespace motionKernels {
+bool hasAvx2();
+void rowSse2(const std::uint32_t* Cur, const std::uint32_t* Prev, std::uint32_t* Out, int Count);
+void rowAvx2(const std::uint32_t* Cur, const std::uint32_t* Prev, std::uint32_t* Out, int Count);
+}  // namespace motionKernels

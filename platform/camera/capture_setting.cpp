@@ -3,7 +3,7 @@
 #include <locale>
 #include <sstream>
 
-std::string toString(const TVideoCaptureSetting& S)
+std::string settingText(const TVideoCaptureSetting& S)
 {
     // Shortest form of the rate: "30", "29.97", "7.5".
     std::ostringstream out;

@@ -31,4 +31,4 @@ struct TVideoCaptureSetting {
 };
 
 // "1280x720 @ 30" for messages and test output.
-std::string toString(const TVideoCaptureSetting& S);
+std::string settingText(const TVideoCaptureSetting& S);
