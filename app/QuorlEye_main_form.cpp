@@ -298,8 +298,10 @@ TQuorlEyeMainForm::TQuorlEyeMainForm(TComponent* AOwner) : TForm(AOwner), Defini
 
 TQuorlEyeMainForm::~TQuorlEyeMainForm()
 {
-    // The close sequence has stopped the camera before the window may close;
-    // the component stops it in any case when it is freed with the window.
+    // The close sequence stops the camera before the window may close. A
+    // window destroyed any other way (a failed start, a test) stops it here,
+    // before the bitmaps a late frame would be drawn from are released.
+    CameraComponent->SetActive(false);
     CameraCaptureSettings.clear();
     CameraResolutions.clear();
     CameraBitmap.reset();
