@@ -103,7 +103,7 @@ QString writeClip(const QString& Path, const Clip& Spec)
     Ok = Ok && avcodec_parameters_from_context(Stream->codecpar, First.Ctx) >= 0;
     Stream->time_base = First.Ctx->time_base;
     Stream->avg_frame_rate = Spec.Rate;
-    Ok = Ok && avio_open(&Out->pb, File.constData(), AVIO_FLAG_WRITE) >= 0;
+    Ok = Ok && avio_open(&Out->pb, ("file:" + File).constData(), AVIO_FLAG_WRITE) >= 0;
     Ok = Ok && avformat_write_header(Out, nullptr) >= 0;
 
     AVPacket* Packet = av_packet_alloc();
@@ -330,6 +330,17 @@ private slots:
         QVERIFY(Source->captureSettings(TCameraKind::BackCamera) == One);
         QVERIFY(Source->resolveSetting(TCameraKind::BackCamera, TVideoCaptureSetting(1920, 1080, 60)) == S);
         QVERIFY(!Source->isRunning());
+    }
+
+    // The name is a file's name, whatever FFmpeg protocol it resembles.
+    void namesAreFileNames()
+    {
+        const QString Path = clipPath("concat:clip.avi", Clip());
+        QVERIFY(!Path.isEmpty());
+        QVERIFY(openClip(Path));
+        std::string Error;
+        QVERIFY(!VideoFileSource::open("http://localhost:1/clip.avi", Error));
+        QVERIFY2(QString::fromStdString(Error).contains("No such file or directory"), Error.c_str());
     }
 
     void pictures_data()

@@ -92,7 +92,12 @@ public:
         if (std::filesystem::is_regular_file(Path, Ec) && std::filesystem::file_size(Path, Ec) == 0)
             return "the file is empty";
 
-        int R = avformat_open_input(&m_format, Path.c_str(), nullptr, nullptr);
+        // Always a local file: a name like "concat:x" or "http://x" must not
+        // be taken for one of FFmpeg's other protocols.
+        AVDictionary* Options = nullptr;
+        av_dict_set(&Options, "protocol_whitelist", "file", 0);
+        int R = avformat_open_input(&m_format, ("file:" + Path).c_str(), nullptr, &Options);
+        av_dict_free(&Options);
         if (R == AVERROR_INVALIDDATA)
             return UnknownFormat;
         if (R < 0)
@@ -123,6 +128,7 @@ public:
         m_picture = av_frame_alloc();
         if (!m_codec || !m_packet || !m_picture)
             return averror(AVERROR(ENOMEM));
+        m_codec->thread_count = 0;  // as many as the machine has: big files keep their rate
         R = avcodec_parameters_to_context(m_codec, Par);
         if (R >= 0)
             R = avcodec_open2(m_codec, Codec, nullptr);
