@@ -495,6 +495,37 @@ private slots:
         }
     }
 
+    // A damaged picture in the middle is skipped; the others play on, and
+    // so does the loop.
+    void skipsDamagedPicture()
+    {
+        const QString Path = clipPath("damaged.avi", Clip("avi", AV_CODEC_ID_MJPEG, {64, 48}, {100, 1}, 5));
+        QVERIFY(!Path.isEmpty());
+        QFile File(Path);
+        QVERIFY(File.open(QIODevice::ReadWrite));
+        QByteArray All = File.readAll();
+        // After "movi", each picture is a chunk "00dc" <length> <JPEG data>;
+        // blank the third picture's data.
+        qsizetype At = All.indexOf("movi");
+        for (int I = 0; I < 3; ++I)
+            At = All.indexOf("00dc", At + 1);
+        const quint32 Length = qFromLittleEndian<quint32>(All.constData() + At + 4);
+        All.replace(At + 8, Length, QByteArray(Length, '\0'));
+        QVERIFY(File.seek(0));
+        QCOMPARE(File.write(All), All.size());
+        File.close();
+
+        auto Source = openClip(Path);
+        QVERIFY(Source);
+        RecordingSink Sink;
+        QVERIFY(Source->start(TCameraKind::FrontCamera, Source->setting(), Sink));
+        QVERIFY(Sink.waitFor(9));
+        Source->stop();
+        const int Expected[] = {0, 1, 3, 4, 0, 1, 3, 4, 0};
+        for (int I = 0; I < 9; ++I)
+            QCOMPARE(colourIndex(Sink.frame(I)), Expected[I]);
+    }
+
     // A file cut short while it plays: the source notices that a pass
     // through it gives no pictures any more and stops by itself.
     void stopsByItselfWhenFileIsCut()

@@ -5,12 +5,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -102,8 +102,8 @@ public:
             return UnknownFormat;
         if (R < 0)
             return averror(R);
-        // A text file named *.txt is taken by FFmpeg for ANSI art and
-        // "plays" as a rendering of its characters; that is no video.
+        // A text file named *.nfo, *.asc, *.ans... is taken by FFmpeg for
+        // ANSI art and "plays" as a picture of its characters: no video.
         if (std::string_view(m_format->iformat->name) == "tty")
             return "not a video file (text)";
         R = avformat_find_stream_info(m_format, nullptr);
