@@ -74,24 +74,24 @@ struct Encoder {
     ~Encoder() { avcodec_free_context(&Ctx); }
 };
 
-// Encodes Spec into Path; an empty string on success, else what failed.
-QString writeClip(const QString& Path, const Clip& Spec)
+// Encodes Recipe into Path; an empty string on success, else what failed.
+QString writeClip(const QString& Path, const Clip& Recipe)
 {
-    const AVCodec* Codec = avcodec_find_encoder(Spec.Codec);
+    const AVCodec* Codec = avcodec_find_encoder(Recipe.Codec);
     if (!Codec)
-        return QStringLiteral("no %1 encoder").arg(avcodec_get_name(Spec.Codec));
+        return QStringLiteral("no %1 encoder").arg(avcodec_get_name(Recipe.Codec));
     AVFormatContext* Out = nullptr;
     const QByteArray File = QFile::encodeName(Path);
-    if (avformat_alloc_output_context2(&Out, nullptr, Spec.Container, File.constData()) < 0)
+    if (avformat_alloc_output_context2(&Out, nullptr, Recipe.Container, File.constData()) < 0)
         return "no muxer";
     AVStream* Stream = avformat_new_stream(Out, nullptr);
     auto makeEncoder = [&](QSize Size, Encoder& E) {
         E.Ctx = avcodec_alloc_context3(Codec);
         E.Ctx->width = Size.width();
         E.Ctx->height = Size.height();
-        E.Ctx->time_base = av_inv_q(Spec.Rate);
-        E.Ctx->framerate = Spec.Rate;
-        E.Ctx->pix_fmt = encoderFormat(Spec.Codec);
+        E.Ctx->time_base = av_inv_q(Recipe.Rate);
+        E.Ctx->framerate = Recipe.Rate;
+        E.Ctx->pix_fmt = encoderFormat(Recipe.Codec);
         E.Ctx->flags |= AV_CODEC_FLAG_QSCALE;  // fine quantiser: colours survive
         E.Ctx->global_quality = FF_QP2LAMBDA * 2;
         if (Out->oformat->flags & AVFMT_GLOBALHEADER)
@@ -99,10 +99,10 @@ QString writeClip(const QString& Path, const Clip& Spec)
         return avcodec_open2(E.Ctx, Codec, nullptr) >= 0;
     };
     Encoder First, Second;
-    bool Ok = makeEncoder(Spec.Size, First) && (Spec.ChangeAt < 0 || makeEncoder(Spec.ChangedSize, Second));
+    bool Ok = makeEncoder(Recipe.Size, First) && (Recipe.ChangeAt < 0 || makeEncoder(Recipe.ChangedSize, Second));
     Ok = Ok && avcodec_parameters_from_context(Stream->codecpar, First.Ctx) >= 0;
     Stream->time_base = First.Ctx->time_base;
-    Stream->avg_frame_rate = Spec.Rate;
+    Stream->avg_frame_rate = Recipe.Rate;
     Ok = Ok && avio_open(&Out->pb, ("file:" + File).constData(), AVIO_FLAG_WRITE) >= 0;
     Ok = Ok && avformat_write_header(Out, nullptr) >= 0;
 
@@ -115,10 +115,10 @@ QString writeClip(const QString& Path, const Clip& Spec)
         }
     };
     QRandomGenerator Random(7);
-    for (int I = 0; Ok && I < Spec.Frames; ++I) {
-        AVCodecContext* Ctx = (Spec.ChangeAt >= 0 && I >= Spec.ChangeAt) ? Second.Ctx : First.Ctx;
+    for (int I = 0; Ok && I < Recipe.Frames; ++I) {
+        AVCodecContext* Ctx = (Recipe.ChangeAt >= 0 && I >= Recipe.ChangeAt) ? Second.Ctx : First.Ctx;
         QImage Img = clipPicture(I, QSize(Ctx->width, Ctx->height));
-        if (Spec.Noise)
+        if (Recipe.Noise)
             Random.fillRange(reinterpret_cast<quint32*>(Img.bits()), Img.sizeInBytes() / 4);
         AVFrame* Picture = av_frame_alloc();
         Picture->width = Ctx->width;
@@ -240,10 +240,10 @@ class TestVideoFileSource : public QObject {
 private:
     QTemporaryDir m_dir;
 
-    QString clipPath(const QString& Name, const Clip& Spec)
+    QString clipPath(const QString& Name, const Clip& Recipe)
     {
         const QString Path = m_dir.filePath(Name);
-        const QString Error = writeClip(Path, Spec);
+        const QString Error = writeClip(Path, Recipe);
         if (!Error.isEmpty())
             qWarning("%s: %s", qPrintable(Name), qPrintable(Error));
         return Error.isEmpty() ? Path : QString();
@@ -474,10 +474,10 @@ private slots:
     // the size it announced, the picture scaled to it.
     void keepsAnnouncedSize()
     {
-        Clip Spec{"avi", AV_CODEC_ID_MJPEG, {64, 48}, {100, 1}, 4};
-        Spec.ChangeAt = 2;
-        Spec.ChangedSize = QSize(128, 80);
-        const QString Path = clipPath("resized.avi", Spec);
+        Clip Recipe{"avi", AV_CODEC_ID_MJPEG, {64, 48}, {100, 1}, 4};
+        Recipe.ChangeAt = 2;
+        Recipe.ChangedSize = QSize(128, 80);
+        const QString Path = clipPath("resized.avi", Recipe);
         QVERIFY(!Path.isEmpty());
         auto Source = openClip(Path);
         QVERIFY(Source);
@@ -530,9 +530,9 @@ private slots:
     // through it gives no pictures any more and stops by itself.
     void stopsByItselfWhenFileIsCut()
     {
-        Clip Spec{"matroska", AV_CODEC_ID_FFV1, {320, 240}, {100, 1}, 8};
-        Spec.Noise = true;  // a few megabytes: more than FFmpeg reads ahead
-        const QString Path = clipPath("cut.mkv", Spec);
+        Clip Recipe{"matroska", AV_CODEC_ID_FFV1, {320, 240}, {100, 1}, 8};
+        Recipe.Noise = true;  // a few megabytes: more than FFmpeg reads ahead
+        const QString Path = clipPath("cut.mkv", Recipe);
         QVERIFY(!Path.isEmpty());
         auto Source = openClip(Path);
         QVERIFY(Source);
