@@ -5,6 +5,7 @@
 #include "app/options.h"
 #include "platform/camera/demo_camera_source.h"
 #include "platform/camera/v4l2_camera_source.h"
+#include "platform/camera/video_file_source.h"
 
 int main(int argc, char** argv)
 {
@@ -32,9 +33,18 @@ int main(int argc, char** argv)
         // source reports why on stderr and offers no capture settings.
         InstallCameraSource(std::make_shared<V4l2CameraSource>());
         break;
-    case Options::File:
-        std::cerr << "quorl-eye: video files (" << options.file << ") are not supported yet\n";
-        return 2;
+    case Options::File: {
+        // The file is opened and its first picture decoded before any window
+        // opens, so a file that cannot be played ends the program here.
+        std::string error;
+        std::shared_ptr<CameraSource> file = VideoFileSource::open(options.file, error);
+        if (!file) {
+            std::cerr << error << '\n';
+            return 2;
+        }
+        InstallCameraSource(std::move(file));
+        break;
+    }
     }
     return FMXmain(argc, argv);
 }
