@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QGraphicsOpacityEffect>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -767,16 +768,18 @@ void TCalloutRectangle::paint(QPainter& Painter)
 namespace {
 
 // The style's text size: the application's default font.
+// Font sizes are in the window's logical units, like every other measure of
+// a control: a 12 is text 12 units high, whatever the screen's DPI.
 float styleFontSize()
 {
-    const qreal size = QGuiApplication::font().pointSizeF();
-    return size > 0.0 ? static_cast<float>(size) : 12.0f;
+    const int size = QFontInfo(QGuiApplication::font()).pixelSize();
+    return size > 0 ? static_cast<float>(size) : 12.0f;
 }
 
 QFont textFont(const TTextControl& T)
 {
     QFont font = QGuiApplication::font();
-    font.setPointSizeF(T.EffectiveFontSize());
+    font.setPixelSize(std::max(1, qRound(T.EffectiveFontSize())));
     return font;
 }
 
