@@ -227,6 +227,7 @@ private slots:
             QCOMPARE(fx.source->startCount(), starts + 1);
             QCOMPARE(fx.source->lastStartedKind(), TCameraKind::BackCamera);
             QCOMPARE(fx.source->lastStartedSetting(), mode(640, 480, 25));
+            QCOMPARE(f.ActiveCaptureSetting, mode(640, 480, 25));
         } else {
             QCOMPARE(fx.source->startCount(), starts);
         }
@@ -431,6 +432,8 @@ private slots:
         fx.press(f.CameraIconRectangle);
         QVERIFY(f.CameraComponent->Active());
         QCOMPARE(fx.source->lastStartedSetting(), inForce);
+        // The picture is fitted to the size the running camera captures.
+        QCOMPARE(f.ActiveCaptureSetting, inForce);
     }
 
     // Whatever the system itself does to the track bar reaches neither
