@@ -367,10 +367,9 @@ private slots:
         QVERIFY(!f.isClosed());
         fx.exitTicks(1);
         QVERIFY(f.isClosed());
-
-        // Once the camera is off, a request closes at once.
     }
 
+    // Once the camera is off, a new request closes the window at once.
     void requestAfterCameraStoppedClosesAtOnce()
     {
         CameraFixture fx(Front);
