@@ -141,14 +141,14 @@ private slots:
         QCOMPARE(f.CameraIconRectangle->widget()->geometry(), QRect(294, 166, 51, 51));
     }
 
-    void workedExample_data()
+    void layoutAt1000x800_data()
     {
         QTest::addColumn<bool>("throughWidget");
         QTest::newRow("client size") << false;
         QTest::newRow("widget resize") << true;
     }
 
-    void workedExample()
+    void layoutAt1000x800()
     {
         QFETCH(bool, throughWidget);
         WindowRig rig({Vga});
