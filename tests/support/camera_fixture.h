@@ -1,19 +1,19 @@
 #pragma once
 
 // The real window over a scripted camera and a clock driven by hand, and
-// the ways a user reaches it: presses and clicks on the icons (through the
-// wired handlers, in the order the framework calls them, or through Qt's
-// event system with real hit testing), taps on the picture and timer ticks.
+// the ways a user reaches it: presses on the icons through the wired
+// handlers or through Qt's event system (real visibility and hit testing),
+// taps on the picture and timer ticks.
 //
 // The window's timers are cut off from their real ticks: a test calls the
-// tick handlers itself, so that a slow machine never slips in an extra one
-// while Qt processes events. Enabled() still shows whether a timer runs.
+// tick handlers itself, so a slow machine never slips in an extra one.
+// Enabled() still shows whether a timer runs.
 
+#include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
 
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -21,9 +21,20 @@
 #include "support/manual_clock.h"
 #include "support/scripted_camera_source.h"
 
+using Settings = std::vector<TVideoCaptureSetting>;
+
+inline TVideoCaptureSetting mode(int Width, int Height, double Fps) { return TVideoCaptureSetting(Width, Height, Fps); }
+
+// Catalogue 1280x720@30, 640x480@30, 320x240@30, 1920x1080@30; the track
+// bar runs backwards over it (position p shows entry 3 - p), so the
+// 640x480 default sits at position 2.
+inline const Settings FrontSettings = {mode(1280, 720, 30), mode(640, 480, 15), mode(640, 480, 30),
+                                       mode(320, 240, 30), mode(1920, 1080, 30)};
+
 class CameraFixture {
 public:
-    explicit CameraFixture(std::vector<TVideoCaptureSetting> Front, std::vector<TVideoCaptureSetting> Back = {},
+    // Script runs before the window is built, so it sees the first listing.
+    explicit CameraFixture(Settings Front, Settings Back = {},
                            const std::function<void(ScriptedCameraSource&)>& Script = {})
     {
         source->setCaptureSettings(TCameraKind::FrontCamera, std::move(Front));
@@ -36,19 +47,14 @@ public:
                           form->PermissionsChangedTimer})
             t->OnTimer = nullptr;
     }
-
     ~CameraFixture()
     {
         form.reset();
         InstallCameraSource(nullptr);
     }
 
-    CameraFixture(const CameraFixture&) = delete;
-    CameraFixture& operator=(const CameraFixture&) = delete;
-
     TQuorlEyeMainForm& f() { return *form; }
 
-    // Shows the window (which lays it out); false if it never got exposed.
     bool show()
     {
         form->Show();
@@ -61,8 +67,7 @@ public:
         return image && Icon->Fill().Bitmap().image() == image->image();
     }
 
-    // A press on Icon held HeldMs, then the release and the click, through
-    // the handlers the window definition wired.
+    // A press held HeldMs, its release and the click, through the wired handlers.
     void press(TRectangle* Icon, int HeldMs = 0)
     {
         Icon->OnMouseDown(Icon, TMouseButton::mbLeft, 0, 1.0f, 1.0f);
@@ -70,16 +75,13 @@ public:
         Icon->OnMouseUp(Icon, TMouseButton::mbLeft, 0, 1.0f, 1.0f);
         Icon->OnClick(Icon);
     }
-
     // An ordinary click, far enough from the previous one to be taken.
     void click(TRectangle* Icon)
     {
         clock.advance(500);
         press(Icon);
     }
-
-    // The same through Qt: press and release at the centre of C as the
-    // window shows it, so visibility, stacking and hit testing are real.
+    // The same through Qt, at the centre of C as the window shows it.
     void qtPress(TControl* C, int HeldMs = 0)
     {
         const QPoint at = windowPoint(C);
@@ -87,49 +89,27 @@ public:
         clock.advance(HeldMs);
         QTest::mouseRelease(form->widget(), Qt::LeftButton, {}, at);
     }
-
-    QPoint windowPoint(TControl* C) const
-    {
-        QWidget* w = C->widget();
-        return w->mapTo(form->widget(), w->rect().center());
-    }
-
+    QPoint windowPoint(TControl* C) const { return C->widget()->mapTo(form->widget(), C->widget()->rect().center()); }
     // A tap on the picture where no tool or panel lies.
     void qtTapPicture() { QTest::mouseClick(form->widget(), Qt::LeftButton, {}, QPoint(4, 4)); }
 
-    void toolTicks(int N)
+    void toolTicks(int N) { while (N-- > 0) form->ButtonsVisibleTimerTimer(nullptr); }
+    void exitTicks(int N) { while (N-- > 0) form->ExitCameraTimerTimer(nullptr); }
+    // The settings icon, with the tools brought back first.
+    void openSettings()
     {
-        for (int i = 0; i < N; ++i)
-            form->ButtonsVisibleTimerTimer(nullptr);
+        form->OutputRectangleClick(nullptr);
+        click(form->SettingsIconRectangle);
     }
-
-    void exitTicks(int N)
+    // The settings panel as the user reads it, "<label> @ <thumb>/<max>", a
+    // label of the exact form "Camera width = W, height = H" shown as WxH.
+    QString trackBar() const
     {
-        for (int i = 0; i < N; ++i)
-            form->ExitCameraTimerTimer(nullptr);
+        QString label = QString::fromStdString(form->CameraResolutionsLabel->Text());
+        label.replace(QRegularExpression("^Camera width = (\\d+), height = (\\d+)$"), "\\1x\\2");
+        const TTrackBar* bar = form->CameraResolutionsTrackBar;
+        return label + QString(" @ %1/%2").arg(bar->Value()).arg(bar->Max());
     }
-
-    std::vector<TRectangle*> icons() const
-    {
-        return {form->SettingsIconRectangle, form->CameraIconRectangle, form->EyeIconRectangle,
-                form->SwitchFrontAndBackCameraIconRectangle, form->AboutIconRectangle};
-    }
-
-    std::vector<TControl*> settingsPanel() const
-    {
-        return {form->CameraResolutionsRectangle, form->CameraResolutionsLabel, form->CameraResolutionsTrackBar,
-                form->OKButton};
-    }
-
-    int visibleIcons() const
-    {
-        int n = 0;
-        for (TRectangle* icon : icons())
-            n += icon->Visible() ? 1 : 0;
-        return n;
-    }
-
-    // The user drags the thumb to Value and lets go.
     void dragTrackBar(float Value)
     {
         form->CameraResolutionsTrackBar->userTrack(Value);
@@ -141,18 +121,5 @@ public:
     std::unique_ptr<TQuorlEyeMainForm> form;
 };
 
-inline TVideoCaptureSetting mode(int Width, int Height, double Fps)
-{
-    return TVideoCaptureSetting(Width, Height, Fps);
-}
-
-inline std::string labelOf(int Width, int Height)
-{
-    return "Camera width = " + std::to_string(Width) + ", height = " + std::to_string(Height);
-}
-
 // QCOMPARE prints settings readably (found by argument-dependent lookup).
-inline char* toString(const TVideoCaptureSetting& S)
-{
-    return qstrdup(settingText(S).c_str());
-}
+inline char* toString(const TVideoCaptureSetting& S) { return qstrdup(settingText(S).c_str()); }
