@@ -121,9 +121,10 @@ private slots:
         row("on tap settings drag3 lost tap", ClearPicture, "on 640x480 @ 30 2/1 | 640x480 @ 2/3");
         // An opening without a catalogue saves nothing: the cancel restores
         // the last opening with one, or stops the camera.
-        row("on tap switch settings tap", ClearPicture, "off 0x0 @ 0 2/2 | Camera not available @ 0/0 disabled");
+        // (A camera that offers no setting does not start after the switch.)
+        row("on tap switch settings tap", ClearPicture, "off 0x0 @ 0 1/1 | Camera not available @ 0/0 disabled");
         row("tap settings drag3 tap tap on switch settings tap", ClearPicture,
-            "off 640x480 @ 30 2/2 | Camera not available @ 0/0 disabled");
+            "off 640x480 @ 30 1/1 | Camera not available @ 0/0 disabled");
         // OK at both ends of the track bar, with the camera running and
         // stopped; nothing applied before the track bar was changed.
         row("tap settings drag3 ok", ClearPicture, "off 1280x720 @ 30 0/0* | 1280x720 @ 3/3");
@@ -137,7 +138,7 @@ private slots:
         // a move and without a catalogue.
         row("on tap settings drag3 ok tap settings ok", ClearPicture, "on 1280x720 @ 30 3/2* | 1280x720 @ 3/3");
         row("on tap settings drag3 ok tap switch settings ok", ClearPicture,
-            "on 0x0 @ 0 4/3* | Camera not available @ 0/0 disabled");
+            "off 0x0 @ 0 2/2* | Camera not available @ 0/0 disabled");
         row("tap switch settings ok", ClearPicture, "off 0x0 @ 0 0/0 | Camera not available @ 0/0 disabled");
         row("tap switch settings tap tap switch settings", SettingsOpen, "off 640x480 @ 30 0/0 | 640x480 @ 2/3");
     }

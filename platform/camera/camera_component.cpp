@@ -68,6 +68,12 @@ void TCameraComponent::SetActive(bool Value)
     // A run that ended by itself (the camera vanished) still has its gate
     // and perhaps a finished thread to join.
     stopSource();
+    // A camera that offers no setting is not available: it does not start,
+    // rather than start with a setting it never offered.
+    if (m_source->captureSettings(m_kind).empty()) {
+        m_active = false;
+        return;
+    }
 
     auto gate = std::make_unique<SyncGate>();
     {
