@@ -1,17 +1,14 @@
 #pragma once
 
 // The real main window with its outside things replaced: a scripted camera
-// source (installed before the window is built, so its camera component
-// takes it), a manual clock for the icon stopwatches and a landscape screen
-// of scale 1. The window is destroyed first, then the seams are put back.
+// source offering one setting on both cameras (installed before the window
+// is built, so its camera component takes it), a manual clock for the icon
+// stopwatches and a landscape screen of scale 1. The window goes first,
+// then the seams are put back.
 
-#include <QImage>
-#include <QPoint>
-#include <QWidget>
+#include <QTest>
 
-#include <initializer_list>
 #include <memory>
-#include <vector>
 
 #include "app/QuorlEye_main_form.h"
 #include "platform/camera/camera_component.h"
@@ -21,11 +18,10 @@
 #include "support/scripted_camera_source.h"
 
 struct WindowRig {
-    explicit WindowRig(std::vector<TVideoCaptureSetting> Front, std::vector<TVideoCaptureSetting> Back = {})
-        : source(std::make_shared<ScriptedCameraSource>())
+    explicit WindowRig(TVideoCaptureSetting Both = {640, 480, 30.0}) : source(std::make_shared<ScriptedCameraSource>())
     {
-        source->setCaptureSettings(TCameraKind::FrontCamera, std::move(Front));
-        source->setCaptureSettings(TCameraKind::BackCamera, std::move(Back));
+        source->setCaptureSettings(TCameraKind::FrontCamera, {Both});
+        source->setCaptureSettings(TCameraKind::BackCamera, {Both});
         InstallScreenService(&screen);
         InstallCameraSource(source);
         form = std::make_unique<TQuorlEyeMainForm>(nullptr);
@@ -38,9 +34,6 @@ struct WindowRig {
         RestoreDesktopScreenService();
     }
 
-    WindowRig(const WindowRig&) = delete;
-    WindowRig& operator=(const WindowRig&) = delete;
-
     // A hidden window takes the size at once but reports it only when shown:
     // run the resize handler as the shown window would.
     void resizeHidden(int Width, int Height)
@@ -48,6 +41,13 @@ struct WindowRig {
         form->SetClientWidth(Width);
         form->SetClientHeight(Height);
         form->FormResize(form.get());
+    }
+
+    bool show(int Width, int Height)
+    {
+        resizeHidden(Width, Height);
+        form->Show();
+        return QTest::qWaitForWindowExposed(form->widget());
     }
 
     FakeScreenService screen;
@@ -60,20 +60,4 @@ struct WindowRig {
 inline QPoint centreOf(const TControl* Control)
 {
     return Control->widget()->geometry().center();
-}
-
-// A picture given row by row as 0xRRGGBB colours.
-inline QImage pictureOf(std::initializer_list<std::initializer_list<unsigned>> Rows)
-{
-    const int height = static_cast<int>(Rows.size());
-    const int width = height > 0 ? static_cast<int>(Rows.begin()->size()) : 0;
-    QImage image(width, height, QImage::Format_RGB32);
-    int y = 0;
-    for (const auto& row : Rows) {
-        int x = 0;
-        for (unsigned colour : row)
-            image.setPixel(x++, y, 0xFF000000u | colour);
-        ++y;
-    }
-    return image;
 }
