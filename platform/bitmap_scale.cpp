@@ -3,7 +3,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <climits>
 
 namespace {
 
