@@ -9,7 +9,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
+
+#include "platform/bitmap_scale.h"
 
 namespace {
 
@@ -91,83 +94,36 @@ Tap tapFor(const AxisMap& M, int Index, bool Smooth)
     return {i0, std::min(i0 + 1, static_cast<int>(hi)), w};
 }
 
-// --- Pixel arithmetic ----------------------------------------------------------
+// --- Scaled drawing ------------------------------------------------------------
 
-// (P0 * (256 - W) + P1 * W + 128) / 256 per byte. Two bytes are handled at a
-// time in the 0x00FF00FF lanes of a 32-bit word: each lane's sum stays below
-// 255 * 256 + 128 < 2^16, so lanes never carry into each other.
-inline std::uint32_t lerpPixel(std::uint32_t P0, std::uint32_t P1, std::uint32_t W)
-{
-    const std::uint32_t w0 = 256 - W;
-    const std::uint32_t rb = (((P0 & 0x00FF00FFu) * w0 + (P1 & 0x00FF00FFu) * W + 0x00800080u) >> 8) & 0x00FF00FFu;
-    const std::uint32_t ag = ((((P0 >> 8) & 0x00FF00FFu) * w0 + ((P1 >> 8) & 0x00FF00FFu) * W + 0x00800080u)) &
-                             0xFF00FF00u;
-    return rb | ag;
-}
+// What an axis's taps depend on: the mapping, the pixels covered and the
+// sampling.
+struct TapsKey {
+    double Scale = 0.0, Offset = 0.0, SrcLo = 0.0, SrcHi = 0.0;
+    int First = 0, End = 0;
+    bool Smooth = false;
 
-// Out[i] = lerpPixel(A[i], B[i], W) for Count pixels; the same sums in
-// 16-bit lanes, eight bytes at a time.
-void lerpRow(const std::uint32_t* A, const std::uint32_t* B, std::uint32_t* Out, int Count, std::uint32_t W)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wa = _mm_set1_epi16(static_cast<short>(256 - W));
-    const __m128i wb = _mm_set1_epi16(static_cast<short>(W));
-    const __m128i half = _mm_set1_epi16(128);
-    auto blend = [&](__m128i a, __m128i b) {
-        const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), half);
-        return _mm_srli_epi16(sum, 8);
-    };
-    int i = 0;
-    for (; i + 4 <= Count; i += 4) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + i));
-        const __m128i lo = blend(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
-        const __m128i hi = blend(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(lo, hi));
+    TapsKey(const AxisMap& M, const PixelRange& R, bool S)
+        : Scale(M.Scale), Offset(M.Offset), SrcLo(M.SrcLo), SrcHi(M.SrcHi), First(R.First), End(R.End), Smooth(S)
+    {
     }
-    for (; i < Count; ++i)
-        Out[i] = lerpPixel(A[i], B[i], W);
-}
-
-// Target row = per pixel a blend of two neighbouring pixels of Row:
-//   Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], w of Weights[x])
-// Weights[x] holds the 16-bit factors (256 - w) x 4 then w x 4, matching the
-// B, G, R, A bytes of the two pixels as one 8-byte load puts them side by
-// side, so four target pixels take 4 loads, 4 multiplies and one store.
-struct alignas(16) PairWeights {
-    std::uint16_t W[8];
+    bool operator==(const TapsKey&) const = default;
 };
 
-void blendPairs(const std::uint32_t* Row, const std::int32_t* Index, const PairWeights* Weights, std::uint32_t* Out,
-                int Count)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi16(128);
-    // Two target pixels as 16-bit sums P0 * (256 - w) + P1 * w + 128.
-    auto twoPixels = [&](int x) {
-        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x])), zero);
-        const __m128i b =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + Index[x + 1])), zero);
-        const __m128i wa = _mm_mullo_epi16(a, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x)));
-        const __m128i wb = _mm_mullo_epi16(b, _mm_load_si128(reinterpret_cast<const __m128i*>(Weights + x + 1)));
-        return _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(wa, wb), _mm_unpackhi_epi64(wa, wb)), half);
-    };
-    int x = 0;
-    for (; x + 4 <= Count; x += 4) {
-        const __m128i lo = _mm_srli_epi16(twoPixels(x), 8);
-        const __m128i hi = _mm_srli_epi16(twoPixels(x + 2), 8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + x), _mm_packus_epi16(lo, hi));
-    }
-    for (; x < Count; ++x)
-        Out[x] = lerpPixel(Row[Index[x]], Row[Index[x] + 1], Weights[x].W[4]);
-}
-
 // Scratch of the scaled drawing, grown to the largest size seen and then
-// reused, so that drawing frame after frame allocates nothing.
+// reused, so that drawing frame after frame allocates nothing. The taps of
+// each axis are kept while its mapping stays the same, as it does for every
+// frame at one window size.
 struct ScaleScratch {
-    std::vector<std::int32_t> Index;
-    std::vector<PairWeights> Weights;
-    std::vector<std::uint32_t> Row;
+    std::optional<TapsKey> ColumnsFor;
+    int Lo = 0;    // first source column read
+    int Span = 0;  // source columns read
+    std::vector<std::int32_t> First;
+    std::vector<std::uint16_t> Weight;
+    ColumnTaps Columns;
+    std::optional<TapsKey> RowsFor;
+    std::vector<Tap> Rows;
+    std::vector<std::uint32_t> Row;  // the blended source row
 };
 
 ScaleScratch& scaleScratch()
@@ -183,6 +139,47 @@ void ensureSize(std::vector<T>& V, std::size_t N)
         V.resize(N);
 }
 
+// Lays out the taps of target columns Cols in S.Columns, relative to the
+// first source column read.
+void prepareColumns(ScaleScratch& S, const AxisMap& X, const PixelRange& Cols, bool Smooth)
+{
+    const TapsKey key(X, Cols, Smooth);
+    if (S.ColumnsFor == key)
+        return;
+    const int width = Cols.End - Cols.First;
+    ensureSize(S.First, std::size_t(width));
+    ensureSize(S.Weight, std::size_t(width));
+    int lo = std::numeric_limits<int>::max();
+    int hi = 0;
+    for (int x = 0; x < width; ++x) {
+        const Tap t = tapFor(X, Cols.First + x, Smooth);
+        S.First[x] = t.I0;
+        S.Weight[x] = static_cast<std::uint16_t>(t.W);
+        lo = std::min(lo, t.I0);
+        hi = std::max(hi, t.I1);
+    }
+    for (int x = 0; x < width; ++x)
+        S.First[x] -= lo;
+    S.Lo = lo;
+    S.Span = hi - lo + 1;
+    // A single source column needs no blending.
+    if (S.Span > 1)
+        S.Columns.assign(S.First.data(), S.Weight.data(), width, S.Span);
+    ensureSize(S.Row, std::size_t(S.Span));
+    S.ColumnsFor = key;
+}
+
+void prepareRows(ScaleScratch& S, const AxisMap& Y, const PixelRange& Rows, bool Smooth)
+{
+    const TapsKey key(Y, Rows, Smooth);
+    if (S.RowsFor == key)
+        return;
+    ensureSize(S.Rows, std::size_t(Rows.End - Rows.First));
+    for (int y = Rows.First; y < Rows.End; ++y)
+        S.Rows[std::size_t(y - Rows.First)] = tapFor(Y, y, Smooth);
+    S.RowsFor = key;
+}
+
 // Draws the mapping X x Y of an opaque Source into Target with a bilinear
 // (Smooth) or nearest-pixel sample. Each target row first blends its two
 // source rows into one scratch row, then each target pixel blends two
@@ -194,40 +191,15 @@ void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const A
     if (cols.End <= cols.First || rows.End <= rows.First)
         return;
 
-    const int width = cols.End - cols.First;
     ScaleScratch& scratch = scaleScratch();
-    ensureSize(scratch.Index, std::size_t(width));
-    ensureSize(scratch.Weights, std::size_t(width));
-    std::int32_t* index = scratch.Index.data();
-    PairWeights* weights = scratch.Weights.data();
-    int lo = std::numeric_limits<int>::max();
-    int hi = 0;
-    for (int x = 0; x < width; ++x) {
-        const Tap t = tapFor(X, cols.First + x, Smooth);
-        index[x] = t.I0;
-        weights[x].W[4] = static_cast<std::uint16_t>(t.W);
-        lo = std::min(lo, t.I0);
-        hi = std::max(hi, t.I1);
-    }
-    const int span = hi - lo + 1;  // only source columns lo..hi are read
-    ensureSize(scratch.Row, std::size_t(span));
-    for (int x = 0; x < width; ++x) {
-        int i0 = index[x] - lo;
-        std::uint32_t w = weights[x].W[4];
-        // Every pair must lie inside lo..hi: a sample on the last column is
-        // the second pixel of the pair before it, at full weight.
-        if (span > 1 && i0 == span - 1) {
-            i0 = span - 2;
-            w = 256;
-        }
-        index[x] = i0;
-        const auto w0 = static_cast<std::uint16_t>(256 - w), w1 = static_cast<std::uint16_t>(w);
-        weights[x] = PairWeights{{w0, w0, w0, w0, w1, w1, w1, w1}};
-    }
-
+    prepareColumns(scratch, X, cols, Smooth);
+    prepareRows(scratch, Y, rows, Smooth);
+    const int width = cols.End - cols.First;
+    const int span = scratch.Span;
+    const int lo = scratch.Lo;
     std::uint32_t* blended = scratch.Row.data();
     for (int y = rows.First; y < rows.End; ++y) {
-        const Tap v = tapFor(Y, y, Smooth);
+        const Tap& v = scratch.Rows[std::size_t(y - rows.First)];
         const auto* row0 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
         const std::uint32_t* row = row0;
         if (v.W != 0) {
@@ -237,7 +209,7 @@ void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const A
         }
         auto* out = reinterpret_cast<std::uint32_t*>(Target.scanLine(y)) + cols.First;
         if (span > 1)
-            blendPairs(row, index, weights, out, width);
+            blendColumns(row, scratch.Columns, out);
         else
             std::fill(out, out + width, row[0]);
     }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/bitmap_scale.h"  // the row kernels of the scaled drawing
 #include "platform/types.h"
 
 enum class TPixelFormat { None, BGRA };

@@ -153,6 +153,91 @@ private slots:
             }
         }
     }
+
+    // The AVX2 row kernels of the scaled drawing give exactly what the SSE2
+    // ones and the one-pixel reference give: rows of `span` source pixels
+    // (random bytes, alpha included) blended with each other, and drawn into
+    // `width` target pixels with the taps the drawing takes (target pixel
+    // centres mapped into the row and clamped to its end pixels).
+    void scaleKernelsMatchReference_data()
+    {
+        QTest::addColumn<int>("span");
+        QTest::addColumn<int>("width");
+        QTest::newRow("up, odd widths, short rows") << 13 << 29;
+        QTest::newRow("up, long rows") << 101 << 257;
+        QTest::newRow("frame, 1280 to 1000") << 1280 << 1000;
+        QTest::newRow("down, odd widths") << 77 << 45;
+        QTest::newRow("down to about half") << 207 << 100;
+        QTest::newRow("down to a third") << 99 << 31;
+        QTest::newRow("same width") << 33 << 33;
+        QTest::newRow("two pixels up") << 2 << 11;
+        QTest::newRow("to one pixel") << 9 << 1;
+        QTest::newRow("one pixel") << 1 << 1;
+    }
+
+    void scaleKernelsMatchReference()
+    {
+        QFETCH(int, span);
+        QFETCH(int, width);
+        std::mt19937 rng(std::uint32_t(span * 1000 + width));
+        std::vector<std::uint32_t> a(span), b(span);
+        for (int i = 0; i < span; ++i) {
+            a[i] = rng();
+            b[i] = rng();
+        }
+        std::vector<std::int32_t> first(width);
+        std::vector<std::uint16_t> weight(width);
+        for (int x = 0; x < width; ++x) {
+            const double c = std::clamp((x + 0.5) * span / width - 0.5, 0.0, span - 1.0);
+            first[x] = std::int32_t(std::floor(c));
+            weight[x] = std::uint16_t(std::lround((c - first[x]) * 256));
+        }
+        // A one-pixel source row is filled, never blended across.
+        ColumnTaps taps;
+        if (span > 1)
+            taps.assign(first.data(), weight.data(), width, span);
+
+        // The first pixel where Got and Want differ, or an empty string.
+        auto firstDifference = [](const std::vector<std::uint32_t>& Got, const std::vector<std::uint32_t>& Want) {
+            const auto [g, w] = std::mismatch(Got.begin(), Got.end(), Want.begin());
+            return g == Got.end() ? QString()
+                                  : QStringLiteral("pixel %1: %2, want %3")
+                                        .arg(g - Got.begin())
+                                        .arg(*g, 8, 16, QLatin1Char('0'))
+                                        .arg(*w, 8, 16, QLatin1Char('0'));
+        };
+        struct Kernels {
+            const char* Name;
+            void (*LerpRow)(const std::uint32_t*, const std::uint32_t*, std::uint32_t*, int, std::uint32_t);
+            void (*BlendColumns)(const std::uint32_t*, const ColumnTaps&, std::uint32_t*);
+        };
+        const Kernels kernels[] = {{"sse2", scaleKernels::lerpRowSse2, scaleKernels::blendColumnsSse2},
+                                   {"avx2", scaleKernels::lerpRowAvx2, scaleKernels::blendColumnsAvx2}};
+        for (const Kernels& k : kernels) {
+            if (k.LerpRow == scaleKernels::lerpRowAvx2 && !scaleKernels::hasAvx2())
+                QSKIP("This processor has no AVX2; the SSE2 kernels passed.");
+            for (const std::uint32_t w : {0u, 1u, 2u, 100u, 127u, 128u, 129u, 255u, 256u}) {
+                std::vector<std::uint32_t> got(span, Untouched), want(span);
+                k.LerpRow(a.data(), b.data(), got.data(), span, w);
+                for (int i = 0; i < span; ++i)
+                    want[i] = lerpPixel(a[i], b[i], w);
+                const QString difference = firstDifference(got, want);
+                QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("%1 rows, weight %2: %3")
+                                                              .arg(QLatin1String(k.Name))
+                                                              .arg(w)
+                                                              .arg(difference)));
+            }
+            if (span == 1)
+                continue;
+            std::vector<std::uint32_t> got(width, Untouched), want(width);
+            k.BlendColumns(a.data(), taps, got.data());
+            for (int x = 0; x < width; ++x)
+                want[x] = lerpPixel(a[first[x]], a[std::min(first[x] + 1, span - 1)], weight[x]);
+            const QString difference = firstDifference(got, want);
+            QVERIFY2(difference.isEmpty(),
+                     qPrintable(QStringLiteral("%1 columns: %2").arg(QLatin1String(k.Name)).arg(difference)));
+        }
+    }
 };
 
 QTEST_MAIN(TestBitmap)
