@@ -6,7 +6,7 @@
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
-#include "support/camera_fixture.h"
+#include "support/window_fixture.h"
 
 // Back catalogue: 1920x1080@30, 800x600@20, 640x480@25 (position 0).
 const Settings Back = {mode(1920, 1080, 30), mode(800, 600, 20), mode(640, 480, 25)};

@@ -8,7 +8,7 @@
 
 #include <QPlainTextEdit>
 
-#include "support/camera_fixture.h"
+#include "support/window_fixture.h"
 
 enum State { Start, ToolsShown, ClearPicture, SettingsOpen, AboutOpen };
 const char* const Names[] = {"Start", "Tools shown", "Clear picture", "Settings open", "About open"};

@@ -7,7 +7,7 @@
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
-#include "support/layout_fixture.h"
+#include "support/window_fixture.h"
 
 Q_DECLARE_METATYPE(TPointF)
 

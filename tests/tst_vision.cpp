@@ -10,7 +10,7 @@
 #include <array>
 
 #include "platform/thread.h"
-#include "support/layout_fixture.h"
+#include "support/window_fixture.h"
 
 namespace {
 

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "app/QuorlEye_main_form.h"
+#include "platform/screen.h"
+#include "support/fake_screen_service.h"
 #include "support/manual_clock.h"
 #include "support/scripted_camera_source.h"
 
@@ -41,6 +43,7 @@ public:
         source->setCaptureSettings(TCameraKind::BackCamera, std::move(Back));
         if (Script)
             Script(*source);
+        InstallScreenService(&screen);
         InstallCameraSource(source);
         form = std::make_unique<TQuorlEyeMainForm>(nullptr);
         for (TTimer* t : {form->ButtonsVisibleTimer, form->ExitCameraTimer, form->WarningTimer,
@@ -51,6 +54,7 @@ public:
     {
         form.reset();
         InstallCameraSource(nullptr);
+        RestoreDesktopScreenService();
     }
 
     TQuorlEyeMainForm& f() { return *form; }
@@ -59,6 +63,19 @@ public:
     {
         form->Show();
         return QTest::qWaitForWindowExposed(form->widget());
+    }
+    // A hidden window takes the size at once but reports it only when shown:
+    // run the resize handler as the shown window would.
+    void resizeHidden(int Width, int Height)
+    {
+        form->SetClientWidth(Width);
+        form->SetClientHeight(Height);
+        form->FormResize(form.get());
+    }
+    bool show(int Width, int Height)
+    {
+        resizeHidden(Width, Height);
+        return show();
     }
 
     bool shows(TRectangle* Icon, const char* Key) const
@@ -116,10 +133,19 @@ public:
         form->CameraResolutionsTrackBar->userRelease();
     }
 
-    ManualClock clock;  // before the window, so its stopwatches read it
+    FakeScreenService screen;  // landscape, scale 1
+    ManualClock clock;         // before the window, so its stopwatches read it
     std::shared_ptr<ScriptedCameraSource> source = std::make_shared<ScriptedCameraSource>();
     std::unique_ptr<TQuorlEyeMainForm> form;
 };
+
+// The window over one capture setting offered by both cameras.
+struct WindowRig : CameraFixture {
+    explicit WindowRig(TVideoCaptureSetting Both = {640, 480, 30.0}) : CameraFixture({Both}, {Both}) {}
+};
+
+// Where a control is drawn, in the coordinates of its parent.
+inline QPoint centreOf(const TControl* Control) { return Control->widget()->geometry().center(); }
 
 // QCOMPARE prints settings readably (found by argument-dependent lookup).
 inline char* toString(const TVideoCaptureSetting& S) { return qstrdup(settingText(S).c_str()); }
