@@ -67,7 +67,7 @@ app_start() {
     APP_PID=$!
     local i
     for i in $(seq 100); do
-        APP_WIN=$(xdotool search --onlyvisible --pid "$APP_PID" --name 'Quorl Eye Vision' 2>/dev/null | head -1)
+        APP_WIN=$(xdotool search --onlyvisible --pid "$APP_PID" --name 'Quorl Eye Vision' 2>/dev/null | head -1 || true)
         if [ -n "$APP_WIN" ]; then
             eval "$(xdotool getwindowgeometry --shell "$APP_WIN")"
             APP_WX=$X
