@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -22,6 +23,13 @@ int main(int argc, char** argv)
     if (options.version) {
         std::cout << versionText();
         return 0;
+    }
+
+    const std::string NoDisplay =
+        noDisplayMessage(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+    if (!NoDisplay.empty()) {
+        std::cerr << NoDisplay << '\n';
+        return 2;
     }
 
     switch (options.kind) {

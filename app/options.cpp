@@ -84,5 +84,14 @@ std::string helpText()
 
 std::string versionText()
 {
-    return "Quorl Eye Vision v.1.0\n";
+    // The project version, given by the build (CMakeLists.txt).
+    return "Quorl Eye Vision " QUORL_EYE_VERSION "\n";
+}
+
+std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay)
+{
+    auto Set = [](const char* Value) { return Value && *Value; };
+    if (Set(QpaPlatform) || Set(Display) || Set(WaylandDisplay))
+        return {};
+    return kProgram + ": no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
 }

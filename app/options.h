@@ -26,3 +26,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv);
 
 std::string helpText();
 std::string versionText();
+
+// The line for stderr when there is plainly no display to open the window
+// on: Qt's default platforms need DISPLAY (X11) or WAYLAND_DISPLAY, and
+// without them Qt aborts. A QT_QPA_PLATFORM of its own (offscreen, eglfs...)
+// needs neither. Empty when there is nothing to say; unset and empty
+// variables are alike.
+std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay);

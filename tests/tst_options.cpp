@@ -64,6 +64,48 @@ private slots:
             QVERIFY2(help.contains(word), word);
         QVERIFY(help.endsWith('\n'));
     }
+
+    // Every option of --help is in the man page's OPTIONS too.
+    void manPageNamesEveryOption()
+    {
+        QFile man(QUORL_EYE_MAN_PAGE);
+        QVERIFY(man.open(QIODevice::ReadOnly));
+        QString page = QString::fromUtf8(man.readAll()).section(".SH OPTIONS\n", 1).section("\n.SH ", 0, 0);
+        // The words as man shows them: no escaped dashes, font macros or quotes.
+        page.replace("\\-", "-").remove('"');
+        page.remove(QRegularExpression("^\\.[A-Z]+ ", QRegularExpression::MultilineOption));
+        page.replace(QRegularExpression("\\s+"), " ");
+        // "  --source demo     two built-in ..." and "  -h, --help   show ...".
+        const QRegularExpression optionLine("^  (-\\S.*?)(  |$)", QRegularExpression::MultilineOption);
+        int options = 0;
+        for (const auto& line : optionLine.globalMatch(QString::fromStdString(helpText())))
+            for (const QString& option : line.captured(1).split(", ")) {
+                QVERIFY2(page.contains(option), qPrintable(option));
+                ++options;
+            }
+        QVERIFY(options >= 5);
+    }
+
+    void noDisplay_data()
+    {
+        QTest::addColumn<QByteArrayList>("env");  // QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY; "-": unset
+        QTest::addColumn<bool>("told");
+        QTest::newRow("none") << QByteArrayList{"-", "-", "-"} << true;
+        QTest::newRow("all empty") << QByteArrayList{"", "", ""} << true;
+        QTest::newRow("X11") << QByteArrayList{"-", ":0", "-"} << false;
+        QTest::newRow("Wayland") << QByteArrayList{"-", "", "wayland-0"} << false;
+        QTest::newRow("offscreen") << QByteArrayList{"offscreen", "-", "-"} << false;
+    }
+
+    void noDisplay()
+    {
+        QFETCH(QByteArrayList, env);
+        QFETCH(bool, told);
+        auto value = [&](int i) { return env[i] == "-" ? nullptr : env[i].constData(); };
+        const std::string line = noDisplayMessage(value(0), value(1), value(2));
+        QCOMPARE(!line.empty(), told);
+        QVERIFY(line.empty() || line.starts_with("quorl-eye: no display"));
+    }
 };
 
 QTEST_APPLESS_MAIN(TestOptions)

@@ -165,6 +165,10 @@ private slots:
         Rgb.Formats = {{kBgr, Rgb.Formats[0].Sizes, V4L2_FMT_FLAG_EMULATED}, {kRgb, Rgb.Formats[0].Sizes}};
         Cropping.Adjust = [](auto& Pix, auto& Interval) { Pix.width = 1184; Pix.height = 656; Interval = {1, 15}; };
         Busy.S_FMTErrno = EBUSY;
+        FakeDeviceSetup Locked = webcam(), Held = webcam();
+        Locked.OpenErrno = EACCES;
+        Held.OpenErrno = EBUSY;
+        const QString BusyLine = "quorl-eye: /dev/video0 is busy (another program is using it)";
         using S = TVideoCaptureSetting;
         const QStringList No;
 
@@ -183,8 +187,12 @@ private slots:
         QTest::newRow("no convertible format") << Devices{single(V4L2_PIX_FMT_NV12, 640, 480), Old} << "1280x720@60 | "
             << S(1280, 720, 60) << "1280x720@60 MJPG"
             << QStringList{"quorl-eye: /dev/video0 offers no picture format quorl-eye can show (YUYV, MJPEG or RGB)"};
-        QTest::newRow("busy") << Devices{Busy} << Webcam << S(640, 480, 30) << ""
-                              << QStringList{"quorl-eye: cannot start /dev/video0: Device or resource busy"};
+        QTest::newRow("busy at start, told once") << Devices{Busy} << Webcam << S(640, 480, 30) << ""
+                                                  << QStringList{BusyLine};
+        QTest::newRow("busy at open") << Devices{Held} << " | " << S(640, 480, 30) << "" << QStringList{BusyLine};
+        QTest::newRow("no permission, the other camera works")
+            << Devices{Locked, Old} << "1280x720@60 | " << S(1280, 720, 60) << "1280x720@60 MJPG"
+            << QStringList{"quorl-eye: no permission to use /dev/video0 (you may need to be in the 'video' group)"};
         QTest::newRow("no device") << Devices{} << " | " << S(640, 480, 30) << ""
                                    << QStringList{"quorl-eye: no camera found (no video capture device under /dev)"};
     }
@@ -203,7 +211,9 @@ private slots:
             for (const auto& S : R.Source.captureSettings(Back ? TCameraKind::BackCamera : kFront))
                 Offers[Back] << text(S);
         QCOMPARE(Offers[0].join(' ') + " | " + Offers[1].join(' '), offers);
-        const auto InForce = R.Source.start(kFront, asked, R);
+        auto InForce = R.Source.start(kFront, asked, R);
+        if (!InForce)  // a second click on the camera icon: no second line
+            InForce = R.Source.start(kFront, asked, R);
         const std::uint32_t Format = R.Io->format().pixelformat;
         QCOMPARE(InForce ? text(*InForce) + ' ' + QLatin1String(reinterpret_cast<const char*>(&Format), 4) : "", taken);
         QCOMPARE(R.Said, said);

@@ -289,14 +289,28 @@ std::string noCameraMessage()
     return "quorl-eye: no camera found (no video capture device under /dev)";
 }
 
+// The two failures a user can fix, whichever call meets them: no access to
+// the node (open), or another program holding the camera (mostly at S_FMT,
+// REQBUFS or STREAMON; some drivers refuse the open itself).
+std::string userFixableMessage(const std::string& Path, int Errno)
+{
+    if (Errno == EACCES || Errno == EPERM)
+        return "quorl-eye: no permission to use " + Path + " (you may need to be in the 'video' group)";
+    if (Errno == EBUSY)
+        return "quorl-eye: " + Path + " is busy (another program is using it)";
+    return {};
+}
+
 std::string cannotOpenMessage(const std::string& Path, int Errno)
 {
-    return "quorl-eye: cannot open " + Path + ": " + std::generic_category().message(Errno);
+    const std::string Fixable = userFixableMessage(Path, Errno);
+    return !Fixable.empty() ? Fixable : "quorl-eye: cannot open " + Path + ": " + std::generic_category().message(Errno);
 }
 
 std::string cannotStartMessage(const std::string& Path, int Errno)
 {
-    return "quorl-eye: cannot start " + Path + ": " + std::generic_category().message(Errno);
+    const std::string Fixable = userFixableMessage(Path, Errno);
+    return !Fixable.empty() ? Fixable : "quorl-eye: cannot start " + Path + ": " + std::generic_category().message(Errno);
 }
 
 std::string noUsableFormatMessage(const std::string& Path)
@@ -330,6 +344,17 @@ V4l2CameraSource::V4l2CameraSource(std::shared_ptr<V4l2Io> Io, MessageHandler Re
     }
     if (m_devices.empty() && !Complained)
         m_report(noCameraMessage());
+}
+
+// Every click on the camera icon tries the device again; a user who is told
+// once that it is busy needs no new line per click.
+void V4l2CameraSource::tellOnce(const std::string& Path, const std::string& Line)
+{
+    std::string& Last = m_told[Path];
+    if (Last == Line)
+        return;
+    Last = Line;
+    m_report(Line);
 }
 
 V4l2CameraSource::~V4l2CameraSource()
@@ -372,11 +397,11 @@ std::optional<TVideoCaptureSetting> V4l2CameraSource::start(TCameraKind Kind, co
     C->Sink = &Sink;
     C->Fd = m_io->open(D->Path.c_str(), O_RDWR | O_NONBLOCK);
     if (C->Fd < 0) {
-        m_report(cannotOpenMessage(D->Path, errno));
+        tellOnce(D->Path, cannotOpenMessage(D->Path, errno));
         return std::nullopt;
     }
     auto Fail = [&](int Error) -> std::optional<TVideoCaptureSetting> {
-        m_report(cannotStartMessage(D->Path, Error));
+        tellOnce(D->Path, cannotStartMessage(D->Path, Error));
         releaseDevice(*C);
         if (C->WakeFd >= 0)
             ::close(C->WakeFd);
@@ -453,6 +478,7 @@ std::optional<TVideoCaptureSetting> V4l2CameraSource::start(TCameraKind Kind, co
     if (retryIoctl(*m_io, C->Fd, VIDIOC_STREAMON, &Type) < 0)
         return Fail(errno);
     C->Streaming = true;
+    m_told.erase(D->Path);  // a later failure is news again
 
     m_running = true;
     m_capture = std::move(C);

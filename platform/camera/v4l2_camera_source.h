@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@
 #include "platform/camera/camera_source.h"
 #include "platform/camera/v4l2_device.h"
 
-// The lines a user can act on, without the newline.
+// The lines a user can act on, without the newline. Permission denied and
+// busy get their own words, wherever they happen.
 std::string noCameraMessage();
 std::string cannotOpenMessage(const std::string& Path, int Errno);
 std::string cannotStartMessage(const std::string& Path, int Errno);
@@ -66,9 +68,11 @@ private:
     const Device* device(TCameraKind Kind) const;
     void captureLoop(Capture& C);
     void releaseDevice(Capture& C);
+    void tellOnce(const std::string& Path, const std::string& Line);
 
     std::shared_ptr<V4l2Io> m_io;
     MessageHandler m_report;
+    std::map<std::string, std::string> m_told;  // the last failure told per device, until it starts
     std::vector<Device> m_devices;
     std::unique_ptr<Capture> m_capture;
     std::atomic<bool> m_running{false};

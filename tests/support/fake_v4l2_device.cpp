@@ -47,6 +47,8 @@ int FakeV4l2Io::open(const char* Path, int)
     auto It = m_devices.find(Path);
     if (It == m_devices.end() || m_fd >= 0)
         return fail(It == m_devices.end() ? ENOENT : EBUSY);
+    if (It->second.OpenErrno)
+        return fail(It->second.OpenErrno);
     m_path = Path;
     return m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }

@@ -41,6 +41,7 @@ struct FakeDeviceSetup {
     std::uint32_t Capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
     std::uint32_t DeviceCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
     int S_FMTErrno = 0;
+    int OpenErrno = 0;  // EACCES: no permission on the node; EBUSY: a driver that refuses a second open
     std::uint32_t Padding = 0;  // bytes after each row of pixels
     // What the device makes of the format (S_FMT) or frame interval (S_PARM) it is asked for.
     std::function<void(v4l2_pix_format&, v4l2_fract&)> Adjust = [](v4l2_pix_format&, v4l2_fract&) {};
