@@ -84,8 +84,9 @@ std::string helpText()
 
 std::string versionText()
 {
-    // The project version, given by the build (CMakeLists.txt).
-    return "Quorl Eye Vision " QUORL_EYE_VERSION "\n";
+    // The program's name as its about panel shows it, "Quorl Eye Vision
+    // v.1.0", with the project version given by the build (CMakeLists.txt).
+    return "Quorl Eye Vision v." QUORL_EYE_VERSION "\n";
 }
 
 std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay)

@@ -26,7 +26,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "see the camera picture as an animal that 
 set(CPACK_PACKAGE_DESCRIPTION
     "Quorl Eye Vision shows the live picture of a webcam the way an animal whose eyes register only movement would see it: whatever stands still turns black, and only moving edges light up. It also plays a video file as the camera and has built-in demo cameras.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.example.org/quorl-eye")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # quorl-eye_1.0.0_amd64.deb
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # quorl-eye_1.0_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 # The libraries the binary links (Qt, libv4l2, TurboJPEG, FFmpeg), found by
 # dpkg-shlibdeps (dpkg-dev) from the binary itself.
