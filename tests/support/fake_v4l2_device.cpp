@@ -193,6 +193,8 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
             return fail(EAGAIN);
         *B = m_buffers[m_done.front()].Filled;
         m_done.pop_front();
+        ++m_dequeued;
+        m_dequeuedMore.notify_all();
         break;
     case VIDIOC_STREAMON:
         m_streaming = !m_buffers.empty();

@@ -10,6 +10,7 @@
 #include <linux/videodev2.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -69,6 +70,13 @@ public:
     std::string calls() const { std::lock_guard Lock(m_mutex); return m_calls; }
     bool released() const { std::lock_guard Lock(m_mutex); return m_fd < 0 && m_mapped.empty(); }  // fd and memory
     v4l2_pix_format format() const { std::lock_guard Lock(m_mutex); return m_format; }
+    // Frames the source has dequeued so far; waits up to 10 s for the count to reach Count.
+    std::size_t dequeued() const { std::lock_guard Lock(m_mutex); return m_dequeued; }
+    bool waitDequeued(std::size_t Count)
+    {
+        std::unique_lock Lock(m_mutex);
+        return m_dequeuedMore.wait_for(Lock, std::chrono::seconds(10), [&] { return m_dequeued >= Count; });
+    }
     std::size_t buffersHeld() const  // dequeued by the source and not queued again
     {
         std::lock_guard Lock(m_mutex);
@@ -99,6 +107,8 @@ private:
     }
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_dequeuedMore;
+    std::size_t m_dequeued = 0;
     std::vector<std::string> m_order;
     std::map<std::string, FakeDeviceSetup> m_devices;
     std::map<std::string, FakeDeviceSetup> m_unplugged;
