@@ -14,6 +14,7 @@ extern "C" {
 #include <chrono>
 
 #include "platform/camera/video_file_source.h"
+#include "support/process_census.h"
 
 using namespace std::chrono_literals;
 
@@ -144,7 +145,8 @@ private slots:
     // Its pictures come at that rate (picture i is due i periods after the
     // first, which may itself be late), stamped with the steady clock when
     // taken; they loop without losing or repeating one at the seam, and a
-    // new start begins at the first. Nothing comes after a stop. (The name
+    // new start begins at the first. Nothing comes after a stop, and its
+    // thread is gone. (The name
     // looks like an FFmpeg protocol and is still a file's.)
     void plays()
     {
@@ -160,11 +162,14 @@ private slots:
 
         const auto nowNs = [] { return std::chrono::steady_clock::now().time_since_epoch() / 1ns; };
         const std::int64_t started = nowNs();
+        const int threads = threadCount();
         QVERIFY(source->start(TCameraKind::FrontCamera, s, sink) == s);
+        QCOMPARE(threadCount(), threads + 1);
         const int n = 2 * recipe.frames + 1;
         QTRY_VERIFY_WITH_TIMEOUT(sink.count >= n, 20'000);
         source->stop();
         QVERIFY(!source->isRunning());
+        QTRY_COMPARE(threadCount(), threads);  // the source's thread is gone
         const qsizetype atStop = sink.frames.size();
         QVERIFY(sink.stamps[0] >= started && sink.stamps.last() <= nowNs());
         const std::int64_t period = 1e9 / s.FrameRate;
