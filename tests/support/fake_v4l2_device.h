@@ -60,7 +60,7 @@ public:
 
     void pushFrame(Bytes Frame, std::int64_t TimestampNs = 0, std::uint32_t Flags = 0);
     void vanish();  // unplugged: every call on it fails with ENODEV, opening it with ENOENT
-    void replug();  // the node vanished last is back, as set up
+    void replug();  // the unplugged nodes are back, as set up
     void refuse(const std::string& Path, const std::string& Call, int Errno)  // from now on
     {
         std::lock_guard Lock(m_mutex);
