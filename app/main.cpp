@@ -12,7 +12,7 @@ int main(int argc, char** argv)
 {
     const ParsedOptions parsed = parseOptions(argc, argv);
     if (!parsed.error.empty()) {
-        std::cerr << parsed.error << '\n';
+        std::cerr << terminalLine(parsed.error) << '\n';
         return 2;
     }
     const Options& options = parsed.options;
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
         std::string error;
         std::shared_ptr<CameraSource> file = VideoFileSource::open(options.file, error);
         if (!file) {
-            std::cerr << error << '\n';
+            std::cerr << terminalLine(error) << '\n';
             return 2;
         }
         InstallCameraSource(std::move(file));

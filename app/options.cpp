@@ -66,6 +66,24 @@ ParsedOptions parseOptions(int argc, const char* const* argv)
     return result;
 }
 
+std::string terminalLine(const std::string& Line)
+{
+    static const char Hex[] = "0123456789abcdef";
+    std::string Out;
+    for (const char C : Line) {
+        const auto Byte = static_cast<unsigned char>(C);
+        if (C == '\n')
+            Out += "\\n";
+        else if (C == '\t')
+            Out += "\\t";
+        else if (Byte < 0x20 || Byte == 0x7F)
+            Out += {'\\', 'x', Hex[Byte >> 4], Hex[Byte & 15]};
+        else
+            Out += C;
+    }
+    return Out;
+}
+
 std::string helpText()
 {
     return "Usage: quorl-eye [--source camera|demo|FILE]\n"

@@ -24,6 +24,10 @@ struct ParsedOptions {
 // whatever follows them is not looked at.
 ParsedOptions parseOptions(int argc, const char* const* argv);
 
+// Line as printed on a terminal: control characters (a line break in a file
+// name, say) are written as \n, \t or \xHH, so a message stays one line.
+std::string terminalLine(const std::string& Line);
+
 std::string helpText();
 std::string versionText();
 

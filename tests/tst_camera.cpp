@@ -1,11 +1,15 @@
 // Camera control through the real window: on/off (press check, availability,
 // repeat guard), front/back, the close sequence that stops the camera first,
-// and the capture resolutions as the track bar, its label and the camera see
-// them.
+// the capture resolutions as the track bar, its label and the camera see
+// them, and a V4L2 camera that is really off: after a window closed in any
+// state, and after the camera was pulled out.
 
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
+#include "platform/camera/v4l2_camera_source.h"
+#include "support/fake_v4l2_device.h"
+#include "support/process_census.h"
 #include "support/window_fixture.h"
 
 // Back catalogue: 1920x1080@30, 800x600@20, 640x480@25 (position 0).
@@ -18,6 +22,43 @@ using Clicks = std::vector<std::tuple<int, int, bool>>;
 
 Q_DECLARE_METATYPE(Clicks)
 Q_DECLARE_METATYPE(Settings)
+
+namespace {
+
+// Two YUYV webcams in memory, front 64 x 48 and back 32 x 16.
+FakeDeviceSetup webcam(const char* Path, quint32 Width, quint32 Height)
+{
+    return {.Path = Path, .Formats = {{V4L2_PIX_FMT_YUYV, {{Width, Height, {{1, 30}}}}}}};
+}
+
+// The window over them, and the lines the camera source says.
+struct V4l2Window {
+    std::shared_ptr<FakeV4l2Io> io = std::make_shared<FakeV4l2Io>(
+        std::vector{webcam("/dev/video0", 64, 48), webcam("/dev/video2", 32, 16)});
+    std::shared_ptr<QStringList> said = std::make_shared<QStringList>();
+    CameraFixture fx{std::make_shared<V4l2CameraSource>(
+        io, [said = said](const std::string& Line) { *said << QString::fromStdString(Line); })};
+
+    // A frame of the running camera, taken up to the hand-over to the window
+    // (which waits: nobody processes events meanwhile).
+    bool frameWaiting()
+    {
+        const TVideoCaptureSetting s = fx.f().CameraComponent->GetCaptureSetting();
+        const std::size_t before = io->dequeued();
+        io->pushFrame(Bytes(s.Width * s.Height * 2, 0x80));
+        return io->waitDequeued(before + 1);
+    }
+    // A frame of the running camera, drawn on the picture.
+    bool frameDrawn()
+    {
+        QImage& out = fx.f().OutputBitmap().image();
+        const QPoint centre = out.rect().center();
+        out.setPixel(centre, 0xFF123456u);
+        return frameWaiting() && QTest::qWaitFor([&] { return out.pixel(centre) != 0xFF123456u; });
+    }
+};
+
+}  // namespace
 
 class TestCamera : public QObject {
     Q_OBJECT
@@ -163,6 +204,92 @@ private slots:
         QVERIFY(!f.CameraComponent->Active() && !f.isClosed());
         f.Close();
         QVERIFY(f.isClosed());
+    }
+
+    void closedInAnyState_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("running");  // then a frame waits for the window as it goes
+        QTest::newRow("camera off") << "" << false;
+        QTest::newRow("camera on") << "on" << true;
+        QTest::newRow("camera on, frames drawn") << "on draw draw" << true;
+        QTest::newRow("switched to the back camera") << "on draw switch" << true;
+        QTest::newRow("switched while off") << "switch" << false;
+        QTest::newRow("settings panel open") << "on settings" << true;
+        QTest::newRow("about panel open") << "on about" << true;
+        QTest::newRow("close asked, camera still on") << "on close" << true;
+        QTest::newRow("close under way, camera stopped") << "on close tick" << false;
+        QTest::newRow("camera pulled out") << "on draw unplug" << false;
+        QTest::newRow("camera failed to stream") << "refuse on" << false;
+    }
+
+    // However the window goes, it leaves the process as it found it: no
+    // capture thread (one may be waiting for the window right then), no
+    // device or other descriptor, no hand-over waiting.
+    void closedInAnyState()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, running);
+        const int threads = threadCount(), descriptors = descriptorCount();
+        V4l2Window w;
+        auto& f = w.fx.f();
+        QVERIFY(w.fx.show());
+        for (const QString& step : state.split(' ', Qt::SkipEmptyParts)) {
+            if (step == "on") {
+                w.fx.click(f.CameraIconRectangle);
+            } else if (step == "draw") {
+                QVERIFY(w.frameDrawn());
+            } else if (step == "switch") {
+                w.fx.click(f.SwitchFrontAndBackCameraIconRectangle);
+            } else if (step == "settings") {
+                w.fx.openSettings();
+                QVERIFY(f.CameraResolutionsRectangle->Visible());
+            } else if (step == "about") {
+                f.OutputRectangleClick(nullptr);
+                w.fx.click(f.AboutIconRectangle);
+                QVERIFY(f.AboutMemo->Visible());
+            } else if (step == "close") {
+                QVERIFY(!f.widget()->close());
+            } else if (step == "tick") {
+                w.fx.exitTicks(2);
+            } else if (step == "unplug") {
+                w.io->vanish();
+                QTRY_VERIFY(!f.CameraComponent->source().isRunning());
+            } else {
+                QCOMPARE(step, "refuse");
+                w.io->refuse("/dev/video0", "STREAMON", ENOSPC);
+            }
+        }
+        QVERIFY(!f.isClosed());
+        QCOMPARE(f.CameraComponent->Active(), running);
+        QVERIFY(!running || w.frameWaiting());
+        w.fx.form.reset();
+        QCOMPARE(TThread::waitingCount(), 0);
+        QVERIFY(w.io->released());
+        QTRY_COMPARE(threadCount(), threads);
+        QCOMPARE(descriptorCount(), descriptors);
+    }
+
+    // A camera pulled out while it streams: the window goes on answering,
+    // reports the camera off, cannot start it while it is gone, and starts
+    // it again, frames and all, once it is back.
+    void cameraPulledOut()
+    {
+        V4l2Window w;
+        auto& f = w.fx.f();
+        QVERIFY(w.fx.show());
+        w.fx.click(f.CameraIconRectangle);
+        QVERIFY(w.frameDrawn());
+        w.io->vanish();
+        QTRY_VERIFY(!f.CameraComponent->Active());
+        w.fx.click(f.CameraIconRectangle);
+        QVERIFY(!f.CameraComponent->Active() && w.fx.shows(f.CameraIconRectangle, "camera_off"));
+        QCOMPARE(*w.said, QStringList{"quorl-eye: cannot open /dev/video0: No such file or directory"});
+        w.io->replug();
+        w.fx.clock.advance(500);
+        w.fx.qtPress(f.CameraIconRectangle);  // through Qt: the window still takes clicks
+        QVERIFY(f.CameraComponent->Active() && w.fx.shows(f.CameraIconRectangle, "camera_on"));
+        QVERIFY(w.frameDrawn());
     }
 
     void defaultResolution_data()

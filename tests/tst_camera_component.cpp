@@ -10,6 +10,7 @@
 #include "platform/camera/camera_component.h"
 #include "platform/camera/demo_camera_source.h"
 #include "platform/thread.h"
+#include "support/process_census.h"
 #include "support/scripted_camera_source.h"
 
 char* toString(const TVideoCaptureSetting& S) { return qstrdup(settingText(S).c_str()); }
@@ -205,9 +206,12 @@ private slots:
                 });
             };
         };
-        // After a stop or a close: no thread waits, and nothing queued runs.
+        // After a stop or a close: no thread waits, nothing queued runs, and
+        // the capture thread is gone.
+        const int idleThreads = threadCount();
         auto settle = [&] {
             QCOMPARE(TThread::waitingCount(), 0);
+            QTRY_COMPARE(threadCount(), idleThreads);
             QCoreApplication::processEvents();
             QCOMPARE(afterStop, 0);
             QCOMPARE(wrong.load(), 0);

@@ -15,6 +15,7 @@
 #include "platform/camera/pixel_conversion.h"
 #include "platform/camera/v4l2_camera_source.h"
 #include "support/fake_v4l2_device.h"
+#include "support/process_census.h"
 
 using Devices = std::vector<FakeDeviceSetup>;
 using Pixels = QList<quint32>;
@@ -164,10 +165,10 @@ private slots:
         FakeDeviceSetup Rgb = single(kBgr, 640, 480), Cropping = webcam(), Busy = webcam();
         Rgb.Formats = {{kBgr, Rgb.Formats[0].Sizes, V4L2_FMT_FLAG_EMULATED}, {kRgb, Rgb.Formats[0].Sizes}};
         Cropping.Adjust = [](auto& Pix, auto& Interval) { Pix.width = 1184; Pix.height = 656; Interval = {1, 15}; };
-        Busy.S_FMTErrno = EBUSY;
+        Busy.Refused = {{"S_FMT", EBUSY}};
         FakeDeviceSetup Locked = webcam(), Held = webcam();
-        Locked.OpenErrno = EACCES;
-        Held.OpenErrno = EBUSY;
+        Locked.Refused = {{"open", EACCES}};
+        Held.Refused = {{"open", EBUSY}};
         const QString BusyLine = "quorl-eye: /dev/video0 is busy (another program is using it)";
         using S = TVideoCaptureSetting;
         const QStringList No;
@@ -245,6 +246,68 @@ private slots:
         }
         QVERIFY(!R.Source.start(kFront, {640, 480, 30}, R));
         QCOMPARE(R.Said, QStringList{"quorl-eye: cannot open /dev/video0: No such file or directory"});
+    }
+
+    void releasesDeviceAndThread_data()
+    {
+        QTest::addColumn<QString>("refused");  // the call the front camera refuses
+        QTest::addColumn<int>("errnoValue");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("stopped") << "" << 0 << "stop";
+        QTest::newRow("switched to the back camera") << "" << 0 << "switch";
+        QTest::newRow("unplugged") << "" << 0 << "unplug";
+        QTest::newRow("source destroyed while running") << "" << 0 << "destroy";
+        QTest::newRow("open refused") << "open" << EACCES << "";
+        QTest::newRow("format refused") << "S_FMT" << EBUSY << "";
+        QTest::newRow("no buffers") << "REQBUFS" << ENOMEM << "";
+        QTest::newRow("mapping refused") << "mmap" << EINVAL << "";
+        QTest::newRow("queueing refused") << "QBUF" << EIO << "";
+        QTest::newRow("stream refused, as for lack of USB bandwidth") << "STREAMON" << ENOSPC << "";
+    }
+
+    // However a run ends, and however far a start got before it failed,
+    // afterwards the process holds exactly the threads and descriptors it
+    // held before: no device, no wake-up eventfd, no capture thread.
+    void releasesDeviceAndThread()
+    {
+        QFETCH(QString, refused);
+        QFETCH(int, errnoValue);
+        QFETCH(QString, ending);
+        const int Threads = threadCount(), Descriptors = descriptorCount();
+        auto R = std::make_unique<Rig>(Devices{webcam(), single(kYuyv, 32, 16, {1, 30}, "/dev/video2")});
+        const auto Io = R->Io;
+        if (!refused.isEmpty())  // listed fine, then taken by another program, say
+            Io->refuse("/dev/video0", refused.toStdString(), errnoValue);
+        auto runs = [&](TCameraKind Kind, TVideoCaptureSetting Setting, Bytes Frame) {
+            if (!R->Source.start(Kind, Setting, *R))
+                return false;
+            const std::size_t Before = R->Frames.size();
+            Io->pushFrame(std::move(Frame));
+            // The capture thread, the device and the wake-up eventfd (a
+            // thread stopped just before may take a moment to leave the list).
+            return R->waitFor(Before + 1) && QTest::qWaitFor([&] { return threadCount() == Threads + 1; })
+                && descriptorCount() == Descriptors + 2;
+        };
+        const bool Started = runs(kFront, {640, 480, 30}, Bytes(640 * 480 * 2, 0x80));
+        QCOMPARE(Started, refused.isEmpty());
+        QCOMPARE(R->Said.size(), qsizetype(!Started));
+        if (ending == "stop" || ending == "switch")
+            R->Source.stop();
+        if (ending == "switch") {
+            QVERIFY(runs(TCameraKind::BackCamera, {32, 16, 30}, packed(kYuyv)));
+            R->Source.stop();
+        } else if (ending == "unplug") {
+            Io->vanish();
+            QTRY_VERIFY(!R->Source.isRunning());
+            QTRY_COMPARE(threadCount(), Threads);  // gone by itself, before anyone calls stop()
+            QVERIFY(Io->released());
+            R->Source.stop();
+        } else if (ending == "destroy") {
+            R.reset();
+        }
+        QVERIFY(Io->released());
+        QTRY_COMPARE(threadCount(), Threads);
+        QCOMPARE(descriptorCount(), Descriptors);
     }
 
     void frameInEachFormat_data()

@@ -86,10 +86,19 @@ public:
     // Empty on success, else why the file cannot be played.
     std::string open(const std::string& Path)
     {
+        namespace fs = std::filesystem;
         std::error_code Ec;
-        if (std::filesystem::is_directory(Path, Ec))
+        const fs::file_status Status = fs::status(Path, Ec);
+        if (fs::is_directory(Status))
             return std::make_error_code(std::errc::is_a_directory).message();
-        if (std::filesystem::is_regular_file(Path, Ec) && std::filesystem::file_size(Path, Ec) == 0)
+        // Only a file can be played in a loop: a pipe or a device has no way
+        // back to its start, and opening a pipe nobody writes to would wait
+        // for ever.
+        if (fs::exists(Status) && !fs::is_regular_file(Status))
+            return std::string("not a regular file (") + (fs::is_fifo(Status)       ? "a pipe"
+                                                          : fs::is_socket(Status) ? "a socket"
+                                                                                  : "a device") + ")";
+        if (fs::is_regular_file(Status) && fs::file_size(Path, Ec) == 0)
             return "the file is empty";
 
         // Always a local file: a name like "concat:x" or "http://x" must not

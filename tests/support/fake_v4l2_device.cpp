@@ -19,8 +19,15 @@ void FakeV4l2Io::pushFrame(Bytes Frame, std::int64_t TimestampNs, std::uint32_t 
 void FakeV4l2Io::vanish()
 {
     std::lock_guard Lock(m_mutex);
-    m_devices.erase(m_path);
+    if (auto Node = m_devices.extract(m_path))
+        m_unplugged.insert(std::move(Node));
     update();
+}
+
+void FakeV4l2Io::replug()
+{
+    std::lock_guard Lock(m_mutex);
+    m_devices.merge(m_unplugged);
 }
 
 // Fills queued buffers with pending frames, as a streaming camera does, and
@@ -47,8 +54,8 @@ int FakeV4l2Io::open(const char* Path, int)
     auto It = m_devices.find(Path);
     if (It == m_devices.end() || m_fd >= 0)
         return fail(It == m_devices.end() ? ENOENT : EBUSY);
-    if (It->second.OpenErrno)
-        return fail(It->second.OpenErrno);
+    if (const int Errno = refused(Path, "open"))
+        return fail(Errno);
     m_path = Path;
     return m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -69,7 +76,7 @@ void* FakeV4l2Io::mmap(void*, std::size_t Length, int, int, int Fd, std::int64_t
 {
     std::lock_guard Lock(m_mutex);
     if (Fd < 0 || Fd != m_fd || gone() || std::size_t(Offset) >= m_buffers.size()
-        || Length != m_buffers[Offset].Memory.size()) {
+        || Length != m_buffers[Offset].Memory.size() || refused(m_path, "mmap")) {
         errno = EINVAL;
         return MAP_FAILED;
     }
@@ -99,6 +106,8 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
         log(Names.at(Request));
     if (gone())
         return fail(ENODEV);
+    if (const int Errno = Names.contains(Request) ? refused(m_path, Names.at(Request)) : 0)
+        return fail(Errno);
     const FakeDeviceSetup& S = m_devices.at(m_path);
     auto* Desc = static_cast<v4l2_fmtdesc*>(Arg);
     auto* Size = static_cast<v4l2_frmsizeenum*>(Arg);
@@ -141,8 +150,6 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
     auto* B = static_cast<v4l2_buffer*>(Arg);
     switch (Request) {
     case VIDIOC_S_FMT: {
-        if (S.S_FMTErrno)
-            return fail(S.S_FMTErrno);
         S.Adjust(Pix, m_interval);
         // Bytes per pixel; none for JPEG, whose frames take what they need.
         const auto Bpp = Pix.pixelformat == V4L2_PIX_FMT_MJPEG ? 0 : Pix.pixelformat == V4L2_PIX_FMT_YUYV ? 2 : 3;
@@ -186,6 +193,8 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
             return fail(EAGAIN);
         *B = m_buffers[m_done.front()].Filled;
         m_done.pop_front();
+        ++m_dequeued;
+        m_dequeuedMore.notify_all();
         break;
     case VIDIOC_STREAMON:
         m_streaming = !m_buffers.empty();

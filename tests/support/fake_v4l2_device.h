@@ -10,6 +10,7 @@
 #include <linux/videodev2.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,8 +41,8 @@ struct FakeDeviceSetup {
     // A capture node: capabilities tell what the whole device does, device_caps this node.
     std::uint32_t Capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
     std::uint32_t DeviceCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-    int S_FMTErrno = 0;
-    int OpenErrno = 0;  // EACCES: no permission on the node; EBUSY: a driver that refuses a second open
+    // Calls the node refuses, by name as calls() logs them ("open", "S_FMT", "STREAMON", "mmap"...), with the errno.
+    std::map<std::string, int> Refused{};
     std::uint32_t Padding = 0;  // bytes after each row of pixels
     // What the device makes of the format (S_FMT) or frame interval (S_PARM) it is asked for.
     std::function<void(v4l2_pix_format&, v4l2_fract&)> Adjust = [](v4l2_pix_format&, v4l2_fract&) {};
@@ -59,10 +60,23 @@ public:
 
     void pushFrame(Bytes Frame, std::int64_t TimestampNs = 0, std::uint32_t Flags = 0);
     void vanish();  // unplugged: every call on it fails with ENODEV, opening it with ENOENT
+    void replug();  // the unplugged nodes are back, as set up
+    void refuse(const std::string& Path, const std::string& Call, int Errno)  // from now on
+    {
+        std::lock_guard Lock(m_mutex);
+        m_devices.at(Path).Refused[Call] = Errno;
+    }
     // The calls made so far, as "open S_FMT G_FMT ... ".
     std::string calls() const { std::lock_guard Lock(m_mutex); return m_calls; }
     bool released() const { std::lock_guard Lock(m_mutex); return m_fd < 0 && m_mapped.empty(); }  // fd and memory
     v4l2_pix_format format() const { std::lock_guard Lock(m_mutex); return m_format; }
+    // Frames the source has dequeued so far; waits up to 10 s for the count to reach Count.
+    std::size_t dequeued() const { std::lock_guard Lock(m_mutex); return m_dequeued; }
+    bool waitDequeued(std::size_t Count)
+    {
+        std::unique_lock Lock(m_mutex);
+        return m_dequeuedMore.wait_for(Lock, std::chrono::seconds(10), [&] { return m_dequeued >= Count; });
+    }
     std::size_t buffersHeld() const  // dequeued by the source and not queued again
     {
         std::lock_guard Lock(m_mutex);
@@ -86,10 +100,18 @@ private:
     void log(const char* Call) { (m_calls += Call) += ' '; }
     bool gone() const { return !m_devices.contains(m_path); }  // pulled away while open
     static int fail(int Errno) { errno = Errno; return -1; }
+    int refused(const std::string& Path, const char* Call) const  // its errno, or 0
+    {
+        const auto It = m_devices.find(Path);
+        return It == m_devices.end() || !It->second.Refused.contains(Call) ? 0 : It->second.Refused.at(Call);
+    }
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_dequeuedMore;
+    std::size_t m_dequeued = 0;
     std::vector<std::string> m_order;
     std::map<std::string, FakeDeviceSetup> m_devices;
+    std::map<std::string, FakeDeviceSetup> m_unplugged;
     std::string m_calls;
     std::set<void*> m_mapped;
     // The open node and its stream; buffers outlive close, as mapped memory does.

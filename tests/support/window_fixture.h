@@ -43,13 +43,21 @@ public:
         source->setCaptureSettings(TCameraKind::BackCamera, std::move(Back));
         if (Script)
             Script(*source);
+        build(source);
+    }
+    // The window over another source (V4L2 cameras over fake devices...).
+    explicit CameraFixture(std::shared_ptr<CameraSource> Other) { build(std::move(Other)); }
+private:
+    void build(std::shared_ptr<CameraSource> Installed)
+    {
         InstallScreenService(&screen);
-        InstallCameraSource(source);
+        InstallCameraSource(std::move(Installed));
         form = std::make_unique<TQuorlEyeMainForm>(nullptr);
         for (TTimer* t : {form->ButtonsVisibleTimer, form->ExitCameraTimer, form->WarningTimer,
                           form->PermissionsChangedTimer})
             t->OnTimer = nullptr;
     }
+public:
     ~CameraFixture()
     {
         form.reset();
