@@ -286,6 +286,9 @@ private slots:
         QTest::newRow("no read permission") << "locked.avi" << QByteArray("locked") << mpeg4 << "Permission denied";
         QTest::newRow("line break in the name") << "two\nlines.mp4" << text << none
                                                 << "not a video file (unknown or damaged format)";
+        QTest::newRow("picture wider than 8192") << "wide.avi" << QByteArray("clip")
+                                                 << Clip{"avi", AV_CODEC_ID_MJPEG, {8200, 8}, {10, 1}, 1}
+                                                 << "video too large (8200 x 8; at most 8192 x 8192)";
         QTest::newRow("1 x 1 video") << "dot.avi" << QByteArray("clip") << Clip{"avi", AV_CODEC_ID_MJPEG, {1, 1}} << "";
         QTest::newRow("size changes midway") << "grows.avi" << QByteArray("clip")
                                              << Clip{"avi", AV_CODEC_ID_MJPEG, {64, 48}, {100, 1}, 4, 2, {128, 80}} << "";

@@ -72,6 +72,17 @@ Clock::time_point nextFrameDue(Clock::time_point Due, Clock::time_point Now, Clo
 // sink drops costs none.
 class VideoFileSource::Decoder final : public CameraFrame {
 public:
+    // The window keeps four bitmaps of the capture size; beyond 8192 x 8192
+    // (8K video fits) they would take gigabytes, so such a file is refused.
+    static constexpr int MaxVideoSide = 8192;
+    static std::string tooLarge(int Width, int Height)
+    {
+        if (Width <= MaxVideoSide && Height <= MaxVideoSide)
+            return {};
+        return "video too large (" + std::to_string(Width) + " x " + std::to_string(Height) + "; at most " +
+               std::to_string(MaxVideoSide) + " x " + std::to_string(MaxVideoSide) + ")";
+    }
+
     enum class Result { Picture, EndOfFile, Unreadable };
 
     ~Decoder()
@@ -127,6 +138,8 @@ public:
         if (m_stream < 0 || (m_format->streams[m_stream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
             return "not a video file (no video stream)";
         const AVCodecParameters* Par = m_format->streams[m_stream]->codecpar;
+        if (const std::string Large = tooLarge(Par->width, Par->height); !Large.empty())
+            return Large;
         const std::string CodecName = avcodec_get_name(Par->codec_id);
         const AVCodec* Codec = avcodec_find_decoder(Par->codec_id);
         if (!Codec)
@@ -139,6 +152,9 @@ public:
             return averror(AVERROR(ENOMEM));
         m_codec->thread_count = 0;  // as many as the machine has: big files keep their rate
         R = avcodec_parameters_to_context(m_codec, Par);
+        // A picture that grows past the limit midway is refused by the
+        // decoder instead of being allocated.
+        m_codec->max_pixels = std::int64_t(MaxVideoSide) * MaxVideoSide;
         if (R >= 0)
             R = avcodec_open2(m_codec, Codec, nullptr);
         if (R < 0)
@@ -148,6 +164,8 @@ public:
         // still has a readable header). Its size is the size of the frames.
         if (next() != Result::Picture)
             return "cannot decode video (no " + CodecName + " picture could be decoded)";
+        if (const std::string Large = tooLarge(m_picture->width, m_picture->height); !Large.empty())
+            return Large;
         m_width = m_picture->width;
         m_height = m_picture->height;
         const AVStream* Stream = m_format->streams[m_stream];
