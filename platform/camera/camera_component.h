@@ -68,4 +68,5 @@ private:
     std::unique_ptr<SyncGate> m_gate;       // one per capture run
     std::mutex m_frameMutex;
     const CameraFrame* m_frame = nullptr;  // the frame being delivered
+    std::int64_t m_frameArrivalNs = 0;     // when it was delivered (--stats only)
 };

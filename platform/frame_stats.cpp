@@ -1,0 +1,298 @@
+#include "platform/frame_stats.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr std::int64_t SecondNs = 1'000'000'000;
+// Far more than any camera delivers in a second; reserved once.
+constexpr std::size_t SamplesPerSecond = 512;
+
+const char* const StageNames[FrameStageCount] = {"conversion", "hand-over", "pipeline", "paint", "latency"};
+
+std::string milliseconds(std::int64_t Ns)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(Ns) / 1e6);
+    return text;
+}
+
+}  // namespace
+
+MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples)
+{
+    if (Samples.empty())
+        return {};
+    const auto middle = Samples.begin() + std::ptrdiff_t(Samples.size() / 2);
+    std::nth_element(Samples.begin(), middle, Samples.end());
+    // nth_element leaves the larger half behind the middle.
+    return {*middle, *std::max_element(middle, Samples.end())};
+}
+
+std::string formatStatsLine(int Delivered, int Processed, int Painted,
+                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages)
+{
+    std::string line = "stats: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
+                       " painted " + std::to_string(Painted) + " | median/worst ms:";
+    for (int i = 0; i < FrameStageCount; ++i) {
+        line += i == 0 ? " " : ", ";
+        line += StageNames[i];
+        line += ' ';
+        line += Stages[i] ? milliseconds(Stages[i]->Median) + "/" + milliseconds(Stages[i]->Worst) : "-";
+    }
+    return line;
+}
+
+FrameStatsWindow::FrameStatsWindow(std::int64_t StartNs) : m_start(StartNs)
+{
+    for (auto& samples : m_samples)
+        samples.reserve(SamplesPerSecond);
+}
+
+void FrameStatsWindow::addSample(FrameStage Stage, std::int64_t Ns)
+{
+    auto& samples = m_samples[std::size_t(Stage)];
+    if (samples.size() < samples.capacity())
+        samples.push_back(Ns);
+}
+
+std::optional<std::string> FrameStatsWindow::roll(std::int64_t NowNs)
+{
+    if (NowNs - m_start < SecondNs)
+        return std::nullopt;
+    std::array<std::optional<MedianAndWorst>, FrameStageCount> stages;
+    for (int i = 0; i < FrameStageCount; ++i) {
+        if (!m_samples[i].empty())
+            stages[i] = medianAndWorst(m_samples[i]);
+        m_samples[i].clear();
+    }
+    std::string line = formatStatsLine(m_delivered, m_processed, m_painted, stages);
+    m_delivered = m_processed = m_painted = 0;
+    m_start = NowNs - m_start < 2 * SecondNs ? m_start + SecondNs : NowNs;
+    return line;
+}
+
+LatencyHistogram::LatencyHistogram() : m_counts(Buckets, 0) {}
+
+void LatencyHistogram::add(std::int64_t Ns)
+{
+    // Bucket b holds ((b - 1) * 0.1 ms, b * 0.1 ms], bucket 0 holds 0.
+    const std::int64_t bucket = Ns <= 0 ? 0 : (Ns + BucketNs - 1) / BucketNs;
+    ++m_counts[std::size_t(std::min<std::int64_t>(bucket, Buckets - 1))];
+    ++m_count;
+}
+
+void LatencyHistogram::clear()
+{
+    std::fill(m_counts.begin(), m_counts.end(), 0);
+    m_count = 0;
+}
+
+std::int64_t LatencyHistogram::percentileNs(double P) const
+{
+    if (m_count == 0)
+        return 0;
+    // The smallest bucket with at least ceil(P% of count) latencies at or
+    // below it.
+    const auto wanted = std::max<std::int64_t>(1, std::int64_t(double(m_count) * P / 100.0 + 0.999999));
+    std::int64_t seen = 0;
+    for (int b = 0; b < Buckets; ++b) {
+        seen += m_counts[std::size_t(b)];
+        if (seen >= wanted)
+            return b * BucketNs;
+    }
+    return (Buckets - 1) * BucketNs;
+}
+
+std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t Delivered, std::int64_t Processed,
+                          std::int64_t Painted, const LatencyHistogram& Latency)
+{
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", Seconds);
+    std::string line = "stats: " + std::to_string(Width) + "x" + std::to_string(Height) + " for " + seconds +
+                       " s: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
+                       " painted " + std::to_string(Painted) + " | latency ";
+    if (Latency.count() == 0)
+        return line + "-";
+    return line + "median " + milliseconds(Latency.percentileNs(50)) + " ms, p99 " +
+           milliseconds(Latency.percentileNs(99)) + " ms";
+}
+
+// ------------------------------------------------------------------ hooks
+
+namespace FrameStats {
+
+std::atomic<bool> g_enabled{false};
+
+namespace {
+
+struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    FrameStatsWindow second{nowNs()};
+
+    // The frame converted last, and the one drawn and waiting to be shown.
+    std::int64_t convertedArrival = 0;
+    std::int64_t convertedEnd = 0;
+    std::optional<std::int64_t> awaitingPaint;
+
+    // The run: every frame since the capture size last changed.
+    int width = -1, height = -1;
+    std::int64_t runStart = 0;
+    std::int64_t runDelivered = 0, runProcessed = 0, runPainted = 0;
+    LatencyHistogram latency;
+
+    std::thread reporter;
+};
+
+State* g_state = nullptr;
+
+void writeLine(const std::string& Line)
+{
+    // One write per line, so that lines from two threads never interleave.
+    const std::string text = Line + '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+// Closes the current second when it has ended; the caller holds the mutex
+// and writes the line after letting go of it.
+std::optional<std::string> rollLocked(State& S)
+{
+    return S.second.roll(nowNs());
+}
+
+void report(State& S)
+{
+    std::unique_lock lock(S.mutex);
+    while (!S.stopping) {
+        const auto due = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(S.second.start() + SecondNs));
+        S.wake.wait_until(lock, due);
+        if (S.stopping)
+            break;
+        if (std::optional<std::string> line = rollLocked(S)) {
+            lock.unlock();
+            writeLine(*line);
+            lock.lock();
+        }
+    }
+}
+
+// Runs Record under the mutex, after closing the second if it has ended.
+template <class Record>
+void withState(Record&& R)
+{
+    State* s = g_state;
+    if (!s)
+        return;
+    std::optional<std::string> line;
+    {
+        std::lock_guard lock(s->mutex);
+        line = rollLocked(*s);
+        R(*s);
+    }
+    if (line)
+        writeLine(*line);
+}
+
+}  // namespace
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void enable()
+{
+    if (g_state)
+        return;
+    g_state = new State;
+    g_state->reporter = std::thread([] { report(*g_state); });
+    g_enabled.store(true, std::memory_order_relaxed);
+}
+
+void finish()
+{
+    State* s = g_state;
+    if (!s)
+        return;
+    g_enabled.store(false, std::memory_order_relaxed);
+    {
+        std::lock_guard lock(s->mutex);
+        s->stopping = true;
+    }
+    s->wake.notify_all();
+    s->reporter.join();
+    if (s->width >= 0)
+        writeLine(formatRunLine(s->width, s->height, double(nowNs() - s->runStart) / 1e9, s->runDelivered,
+                                s->runProcessed, s->runPainted, s->latency));
+    // The state stays: a capture thread may still be on its way out of a
+    // hook. It is a few kilobytes, once per program run.
+}
+
+void delivered()
+{
+    withState([](State& S) {
+        S.second.addDelivered(1);
+        ++S.runDelivered;
+    });
+}
+
+void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs, int Width, int Height)
+{
+    withState([&](State& S) {
+        if (Width != S.width || Height != S.height) {
+            // A new size starts a new run; this frame was delivered in it.
+            S.width = Width;
+            S.height = Height;
+            S.runStart = ArrivalNs;
+            S.runDelivered = 1;
+            S.runProcessed = S.runPainted = 0;
+            S.latency.clear();
+        }
+        S.second.addProcessed();
+        ++S.runProcessed;
+        S.second.addSample(FrameStage::HandOver, StartNs - ArrivalNs);
+        S.second.addSample(FrameStage::Conversion, EndNs - StartNs);
+        S.convertedArrival = ArrivalNs;
+        S.convertedEnd = EndNs;
+    });
+}
+
+void pipelineDone()
+{
+    const std::int64_t now = nowNs();
+    withState([&](State& S) {
+        if (S.convertedEnd == 0)
+            return;
+        S.second.addSample(FrameStage::Pipeline, now - S.convertedEnd);
+        // A frame still waiting here was never shown: this one replaces it.
+        S.awaitingPaint = S.convertedArrival;
+        S.convertedEnd = 0;
+    });
+}
+
+void painted(std::int64_t StartNs, std::int64_t EndNs)
+{
+    withState([&](State& S) {
+        // Repaints without a new frame (icons fading, a resize) are not the
+        // frames' paint.
+        if (!S.awaitingPaint)
+            return;
+        const std::int64_t latency = EndNs - *S.awaitingPaint;
+        S.awaitingPaint.reset();
+        S.second.addPainted();
+        ++S.runPainted;
+        S.second.addSample(FrameStage::Paint, EndNs - StartNs);
+        S.second.addSample(FrameStage::Latency, latency);
+        S.latency.add(latency);
+    });
+}
+
+}  // namespace FrameStats
