@@ -134,8 +134,9 @@ protected:
         if (E->type() != QEvent::UpdateRequest || !FrameStats::enabled())
             return QWidget::event(E);
         const std::int64_t start = FrameStats::nowNs();
+        const std::int64_t cpu = FrameStats::threadCpuNs();
         const bool handled = QWidget::event(E);
-        FrameStats::painted(start, FrameStats::nowNs());
+        FrameStats::painted(start, FrameStats::nowNs(), FrameStats::threadCpuNs() - cpu);
         return handled;
     }
 };

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -35,7 +36,8 @@ MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples)
 }
 
 std::string formatStatsLine(int Delivered, int Processed, int Painted,
-                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages)
+                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages, int Width,
+                            int Height)
 {
     std::string line = "stats: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
                        " painted " + std::to_string(Painted) + " | median/worst ms:";
@@ -45,6 +47,8 @@ std::string formatStatsLine(int Delivered, int Processed, int Painted,
         line += ' ';
         line += Stages[i] ? milliseconds(Stages[i]->Median) + "/" + milliseconds(Stages[i]->Worst) : "-";
     }
+    if (Width > 0 && Height > 0)
+        line += " | " + std::to_string(Width) + "x" + std::to_string(Height);
     return line;
 }
 
@@ -71,7 +75,7 @@ std::optional<std::string> FrameStatsWindow::roll(std::int64_t NowNs)
             stages[i] = medianAndWorst(m_samples[i]);
         m_samples[i].clear();
     }
-    std::string line = formatStatsLine(m_delivered, m_processed, m_painted, stages);
+    std::string line = formatStatsLine(m_delivered, m_processed, m_painted, stages, m_width, m_height);
     m_delivered = m_processed = m_painted = 0;
     m_start = NowNs - m_start < 2 * SecondNs ? m_start + SecondNs : NowNs;
     return line;
@@ -110,7 +114,8 @@ std::int64_t LatencyHistogram::percentileNs(double P) const
 }
 
 std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t Delivered, std::int64_t Processed,
-                          std::int64_t Painted, const LatencyHistogram& Latency)
+                          std::int64_t Painted, const LatencyHistogram& Latency, std::int64_t PipelineCpuNs,
+                          std::int64_t PaintCpuNs)
 {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", Seconds);
@@ -118,9 +123,15 @@ std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t De
                        " s: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
                        " painted " + std::to_string(Painted) + " | latency ";
     if (Latency.count() == 0)
-        return line + "-";
-    return line + "median " + milliseconds(Latency.percentileNs(50)) + " ms, p99 " +
-           milliseconds(Latency.percentileNs(99)) + " ms";
+        line += "-";
+    else
+        line += "median " + milliseconds(Latency.percentileNs(50)) + " ms, p99 " +
+                milliseconds(Latency.percentileNs(99)) + " ms";
+    line += " | CPU per frame: pipeline ";
+    line += Processed > 0 ? milliseconds(PipelineCpuNs / Processed) + " ms" : "-";
+    line += ", paint ";
+    line += Painted > 0 ? milliseconds(PaintCpuNs / Painted) + " ms" : "-";
+    return line;
 }
 
 // ------------------------------------------------------------------ hooks
@@ -140,12 +151,14 @@ struct State {
     // The frame converted last, and the one drawn and waiting to be shown.
     std::int64_t convertedArrival = 0;
     std::int64_t convertedEnd = 0;
+    std::int64_t convertedCpu = 0;
     std::optional<std::int64_t> awaitingPaint;
 
     // The run: every frame since the capture size last changed.
     int width = -1, height = -1;
     std::int64_t runStart = 0;
     std::int64_t runDelivered = 0, runProcessed = 0, runPainted = 0;
+    std::int64_t runPipelineCpu = 0, runPaintCpu = 0;
     LatencyHistogram latency;
 
     std::thread reporter;
@@ -208,6 +221,13 @@ std::int64_t nowNs()
         .count();
 }
 
+std::int64_t threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::int64_t(t.tv_sec) * SecondNs + t.tv_nsec;
+}
+
 void enable()
 {
     if (g_state)
@@ -231,7 +251,7 @@ void finish()
     s->reporter.join();
     if (s->width >= 0)
         writeLine(formatRunLine(s->width, s->height, double(nowNs() - s->runStart) / 1e9, s->runDelivered,
-                                s->runProcessed, s->runPainted, s->latency));
+                                s->runProcessed, s->runPainted, s->latency, s->runPipelineCpu, s->runPaintCpu));
     // The state stays: a capture thread may still be on its way out of a
     // hook. It is a few kilobytes, once per program run.
 }
@@ -246,6 +266,7 @@ void delivered()
 
 void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs, int Width, int Height)
 {
+    const std::int64_t cpu = threadCpuNs();
     withState([&](State& S) {
         if (Width != S.width || Height != S.height) {
             // A new size starts a new run; this frame was delivered in it.
@@ -254,31 +275,35 @@ void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs,
             S.runStart = ArrivalNs;
             S.runDelivered = 1;
             S.runProcessed = S.runPainted = 0;
+            S.runPipelineCpu = S.runPaintCpu = 0;
             S.latency.clear();
         }
-        S.second.addProcessed();
+        S.second.addProcessed(Width, Height);
         ++S.runProcessed;
         S.second.addSample(FrameStage::HandOver, StartNs - ArrivalNs);
         S.second.addSample(FrameStage::Conversion, EndNs - StartNs);
         S.convertedArrival = ArrivalNs;
         S.convertedEnd = EndNs;
+        S.convertedCpu = cpu;
     });
 }
 
 void pipelineDone()
 {
     const std::int64_t now = nowNs();
+    const std::int64_t cpu = threadCpuNs();
     withState([&](State& S) {
         if (S.convertedEnd == 0)
             return;
         S.second.addSample(FrameStage::Pipeline, now - S.convertedEnd);
+        S.runPipelineCpu += cpu - S.convertedCpu;
         // A frame still waiting here was never shown: this one replaces it.
         S.awaitingPaint = S.convertedArrival;
         S.convertedEnd = 0;
     });
 }
 
-void painted(std::int64_t StartNs, std::int64_t EndNs)
+void painted(std::int64_t StartNs, std::int64_t EndNs, std::int64_t CpuNs)
 {
     withState([&](State& S) {
         // Repaints without a new frame (icons fading, a resize) are not the
@@ -289,6 +314,7 @@ void painted(std::int64_t StartNs, std::int64_t EndNs)
         S.awaitingPaint.reset();
         S.second.addPainted();
         ++S.runPainted;
+        S.runPaintCpu += CpuNs;
         S.second.addSample(FrameStage::Paint, EndNs - StartNs);
         S.second.addSample(FrameStage::Latency, latency);
         S.latency.add(latency);

@@ -40,9 +40,11 @@ struct MedianAndWorst {
 MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples);
 
 // "stats: delivered D processed P painted Q | median/worst ms: conversion
-// a/b, hand-over ..., latency y/z"; a stage without samples shows "-".
+// a/b, hand-over ..., latency y/z | WxH"; a stage without samples shows "-",
+// and the frame size is left out while no frame has been processed.
 std::string formatStatsLine(int Delivered, int Processed, int Painted,
-                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages);
+                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages, int Width = 0,
+                            int Height = 0);
 
 // The figures of one second at a time. Samples belong to the second in
 // which they are added; roll() closes a second that has ended.
@@ -51,7 +53,13 @@ public:
     explicit FrameStatsWindow(std::int64_t StartNs);
 
     void addDelivered(int Count) { m_delivered += Count; }
-    void addProcessed() { ++m_processed; }
+    // A frame of Width x Height went through the pipeline.
+    void addProcessed(int Width, int Height)
+    {
+        ++m_processed;
+        m_width = Width;
+        m_height = Height;
+    }
     void addPainted() { ++m_painted; }
     // Durations in nanoseconds. Beyond a generous per-second capacity,
     // samples are dropped from the medians (never allocated for).
@@ -68,6 +76,8 @@ private:
     int m_delivered = 0;
     int m_processed = 0;
     int m_painted = 0;
+    int m_width = 0;  // of the last frame processed, kept across seconds
+    int m_height = 0;
     std::array<std::vector<std::int64_t>, FrameStageCount> m_samples;
 };
 
@@ -93,9 +103,13 @@ private:
 };
 
 // "stats: WxH for S s: delivered D processed P painted Q | latency median
-// M ms, p99 N ms".
+// M ms, p99 N ms | CPU per frame: pipeline A ms, paint B ms". The CPU
+// figures are the UI thread's own time (unlike the wall-clock stage times,
+// they do not grow when other programs take the processor), summed over the
+// run and divided by the frames processed and painted.
 std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t Delivered, std::int64_t Processed,
-                          std::int64_t Painted, const LatencyHistogram& Latency);
+                          std::int64_t Painted, const LatencyHistogram& Latency, std::int64_t PipelineCpuNs,
+                          std::int64_t PaintCpuNs);
 
 // --- The hooks on the frame's road (platform code, plus the pipeline). ---
 namespace FrameStats {
@@ -106,6 +120,8 @@ inline bool enabled()
     return g_enabled.load(std::memory_order_relaxed);
 }
 std::int64_t nowNs();
+// Processor time of the calling thread.
+std::int64_t threadCpuNs();
 
 // Starts the once-a-second reporting; before the first frame.
 void enable();
@@ -119,7 +135,8 @@ void delivered();
 void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs, int Width, int Height);
 // UI thread: the pipeline has drawn the frame converted last.
 void pipelineDone();
-// UI thread: the window repainted between StartNs and EndNs.
-void painted(std::int64_t StartNs, std::int64_t EndNs);
+// UI thread: the window repainted between StartNs and EndNs, taking CpuNs
+// of processor time.
+void painted(std::int64_t StartNs, std::int64_t EndNs, std::int64_t CpuNs);
 
 }  // namespace FrameStats

@@ -53,9 +53,9 @@ private slots:
         stages[int(FrameStage::HandOver)] = MedianAndWorst{50'000, 120'000};
         stages[int(FrameStage::Pipeline)] = MedianAndWorst{1'706'000, 6'320'000};
         stages[int(FrameStage::Latency)] = MedianAndWorst{3'890'000, 8'144'999};
-        QCOMPARE(QString::fromStdString(formatStatsLine(30, 29, 28, stages)),
+        QCOMPARE(QString::fromStdString(formatStatsLine(30, 29, 28, stages, 1920, 1080)),
                  "stats: delivered 30 processed 29 painted 28 | median/worst ms: conversion 1.23/2.00, "
-                 "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14");
+                 "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14 | 1920x1080");
     }
 
     // Every second gets its own counts and samples, closed exactly when it
@@ -65,20 +65,23 @@ private slots:
         const std::int64_t t0 = 5'000 * Ms;
         FrameStatsWindow window(t0);
         window.addDelivered(2);
-        window.addProcessed();
+        window.addProcessed(640, 480);
         window.addPainted();
         window.addSample(FrameStage::Paint, 3 * Ms);
         window.addSample(FrameStage::Paint, 1 * Ms);
         QCOMPARE(line(window.roll(t0 + 999 * Ms)), QString("(none)"));
         QCOMPARE(line(window.roll(t0 + 1'000 * Ms)),
                  "stats: delivered 2 processed 1 painted 1 | median/worst ms: conversion -, hand-over -, "
-                 "pipeline -, paint 3.00/3.00, latency -");
+                 "pipeline -, paint 3.00/3.00, latency - | 640x480");
         QCOMPARE(window.start(), t0 + 1'000 * Ms);
 
-        // A late roll keeps the seconds on their grid ...
+        // A late roll keeps the seconds on their grid, and the size of the
+        // frames is kept from second to second ...
         window.addDelivered(1);
         QCOMPARE(line(window.roll(t0 + 1'999 * Ms)), QString("(none)"));
-        QVERIFY(line(window.roll(t0 + 2'300 * Ms)).startsWith("stats: delivered 1 processed 0 painted 0 |"));
+        const QString late = line(window.roll(t0 + 2'300 * Ms));
+        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 |") && late.endsWith("| 640x480"),
+                 qPrintable(late));
         QCOMPARE(window.start(), t0 + 2'000 * Ms);
         // ... and after an idle spell the next second starts now, with one
         // line for the whole spell rather than one per second.
@@ -93,7 +96,7 @@ private slots:
     {
         FrameStatsWindow window(0);
         for (int i = 0; i < 2'000; ++i) {
-            window.addProcessed();
+            window.addProcessed(8, 8);
             window.addSample(FrameStage::Pipeline, i < 1'000 ? 1 * Ms : 50 * Ms);
         }
         QVERIFY(line(window.roll(1'000 * Ms)).contains("processed 2000 painted 0 | median/worst ms: conversion -, "
@@ -138,13 +141,14 @@ private slots:
     void formatsTheRunLine()
     {
         LatencyHistogram latency;
-        QCOMPARE(QString::fromStdString(formatRunLine(640, 480, 0.04, 1, 1, 0, latency)),
-                 "stats: 640x480 for 0.0 s: delivered 1 processed 1 painted 0 | latency -");
+        QCOMPARE(QString::fromStdString(formatRunLine(640, 480, 0.04, 1, 0, 0, latency, 0, 0)),
+                 "stats: 640x480 for 0.0 s: delivered 1 processed 0 painted 0 | latency - | CPU per frame: "
+                 "pipeline -, paint -");
         for (std::int64_t l : {4 * Ms, 5 * Ms, 21 * Ms})
             latency.add(l);
-        QCOMPARE(QString::fromStdString(formatRunLine(1920, 1080, 20.46, 614, 613, 612, latency)),
-                 "stats: 1920x1080 for 20.5 s: delivered 614 processed 613 painted 612 | latency median 5.00 ms, "
-                 "p99 21.00 ms");
+        QCOMPARE(QString::fromStdString(formatRunLine(1920, 1080, 20.46, 4, 4, 3, latency, 7 * Ms, 3 * Ms)),
+                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 | latency median 5.00 ms, "
+                 "p99 21.00 ms | CPU per frame: pipeline 1.75 ms, paint 1.00 ms");
     }
 };
 
