@@ -180,3 +180,11 @@ void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::
 {
     packed24ToRgb32<2, 1, 0>(Src, SrcBytesPerLine, Dst, DstBytesPerLine, Width, Height);
 }
+
+void mjpegToRgb32(tjhandle Decoder, const std::uint8_t* Jpeg, std::size_t Size, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height)
+{
+    // BGRA rather than BGRX: only BGRA guarantees the fourth byte is 0xFF.
+    tjDecompress2(Decoder, Jpeg, static_cast<unsigned long>(Size), Dst, Width, static_cast<int>(DstBytesPerLine),
+                  Height, TJPF_BGRA, 0);
+}

@@ -4,6 +4,8 @@
 // (bytes B, G, R, 0xFF). Each takes a source row pitch and a destination row
 // pitch, so camera buffers with padded rows convert straight into a bitmap.
 
+#include <turbojpeg.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -33,4 +35,11 @@ bool cpuHasAvx2();
 void rgb24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height);
 void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height);
+
+// A JPEG picture (an MJPEG camera frame) of Width x Height decoded by
+// TurboJPEG straight into the destination rows: no buffer in between and no
+// copy afterwards. A damaged picture decodes as far as it goes, the rest is
+// left as TurboJPEG leaves it. Decoder comes from tjInitDecompress.
+void mjpegToRgb32(tjhandle Decoder, const std::uint8_t* Jpeg, std::size_t Size, std::uint8_t* Dst,
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height);
