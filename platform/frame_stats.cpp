@@ -35,20 +35,21 @@ MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples)
     return {*middle, *std::max_element(middle, Samples.end())};
 }
 
-std::string formatStatsLine(int Delivered, int Processed, int Painted,
-                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages, int Width,
-                            int Height)
+std::string formatStatsLine(const FrameCounts& Counts,
+                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages)
 {
-    std::string line = "stats: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
-                       " painted " + std::to_string(Painted) + " | median/worst ms:";
+    std::string line = "stats: delivered " + std::to_string(Counts.Delivered) + " processed " +
+                       std::to_string(Counts.Processed) + " painted " + std::to_string(Counts.Painted) +
+                       " | median/worst ms:";
     for (int i = 0; i < FrameStageCount; ++i) {
         line += i == 0 ? " " : ", ";
         line += StageNames[i];
         line += ' ';
         line += Stages[i] ? milliseconds(Stages[i]->Median) + "/" + milliseconds(Stages[i]->Worst) : "-";
     }
-    if (Width > 0 && Height > 0)
-        line += " | " + std::to_string(Width) + "x" + std::to_string(Height);
+    line += " | dropped " + std::to_string(Counts.Dropped);
+    if (Counts.Width > 0 && Counts.Height > 0)
+        line += " | " + std::to_string(Counts.Width) + "x" + std::to_string(Counts.Height);
     return line;
 }
 
@@ -75,8 +76,8 @@ std::optional<std::string> FrameStatsWindow::roll(std::int64_t NowNs)
             stages[i] = medianAndWorst(m_samples[i]);
         m_samples[i].clear();
     }
-    std::string line = formatStatsLine(m_delivered, m_processed, m_painted, stages, m_width, m_height);
-    m_delivered = m_processed = m_painted = 0;
+    std::string line = formatStatsLine(m_counts, stages);
+    m_counts.Delivered = m_counts.Processed = m_counts.Painted = m_counts.Dropped = 0;
     m_start = NowNs - m_start < 2 * SecondNs ? m_start + SecondNs : NowNs;
     return line;
 }
@@ -113,24 +114,24 @@ std::int64_t LatencyHistogram::percentileNs(double P) const
     return (Buckets - 1) * BucketNs;
 }
 
-std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t Delivered, std::int64_t Processed,
-                          std::int64_t Painted, const LatencyHistogram& Latency, std::int64_t PipelineCpuNs,
-                          std::int64_t PaintCpuNs)
+std::string formatRunLine(const FrameCounts& Counts, double Seconds, const LatencyHistogram& Latency,
+                          std::int64_t PipelineCpuNs, std::int64_t PaintCpuNs)
 {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", Seconds);
-    std::string line = "stats: " + std::to_string(Width) + "x" + std::to_string(Height) + " for " + seconds +
-                       " s: delivered " + std::to_string(Delivered) + " processed " + std::to_string(Processed) +
-                       " painted " + std::to_string(Painted) + " | latency ";
+    std::string line = "stats: " + std::to_string(Counts.Width) + "x" + std::to_string(Counts.Height) + " for " +
+                       seconds + " s: delivered " + std::to_string(Counts.Delivered) + " processed " +
+                       std::to_string(Counts.Processed) + " painted " + std::to_string(Counts.Painted) +
+                       " dropped " + std::to_string(Counts.Dropped) + " | latency ";
     if (Latency.count() == 0)
         line += "-";
     else
         line += "median " + milliseconds(Latency.percentileNs(50)) + " ms, p99 " +
                 milliseconds(Latency.percentileNs(99)) + " ms";
     line += " | CPU per frame: pipeline ";
-    line += Processed > 0 ? milliseconds(PipelineCpuNs / Processed) + " ms" : "-";
+    line += Counts.Processed > 0 ? milliseconds(PipelineCpuNs / Counts.Processed) + " ms" : "-";
     line += ", paint ";
-    line += Painted > 0 ? milliseconds(PaintCpuNs / Painted) + " ms" : "-";
+    line += Counts.Painted > 0 ? milliseconds(PaintCpuNs / Counts.Painted) + " ms" : "-";
     return line;
 }
 
@@ -155,9 +156,8 @@ struct State {
     std::optional<std::int64_t> awaitingPaint;
 
     // The run: every frame since the capture size last changed.
-    int width = -1, height = -1;
+    FrameCounts run;
     std::int64_t runStart = 0;
-    std::int64_t runDelivered = 0, runProcessed = 0, runPainted = 0;
     std::int64_t runPipelineCpu = 0, runPaintCpu = 0;
     LatencyHistogram latency;
 
@@ -249,9 +249,9 @@ void finish()
     }
     s->wake.notify_all();
     s->reporter.join();
-    if (s->width >= 0)
-        writeLine(formatRunLine(s->width, s->height, double(nowNs() - s->runStart) / 1e9, s->runDelivered,
-                                s->runProcessed, s->runPainted, s->latency, s->runPipelineCpu, s->runPaintCpu));
+    if (s->run.Width > 0)
+        writeLine(formatRunLine(s->run, double(nowNs() - s->runStart) / 1e9, s->latency, s->runPipelineCpu,
+                                s->runPaintCpu));
     // The state stays: a capture thread may still be on its way out of a
     // hook. It is a few kilobytes, once per program run.
 }
@@ -259,8 +259,16 @@ void finish()
 void delivered()
 {
     withState([](State& S) {
-        S.second.addDelivered(1);
-        ++S.runDelivered;
+        S.second.addDelivered();
+        ++S.run.Delivered;
+    });
+}
+
+void dropped()
+{
+    withState([](State& S) {
+        S.second.addDropped();
+        ++S.run.Dropped;
     });
 }
 
@@ -268,18 +276,15 @@ void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs,
 {
     const std::int64_t cpu = threadCpuNs();
     withState([&](State& S) {
-        if (Width != S.width || Height != S.height) {
+        if (Width != S.run.Width || Height != S.run.Height) {
             // A new size starts a new run; this frame was delivered in it.
-            S.width = Width;
-            S.height = Height;
+            S.run = FrameCounts{1, 0, 0, 0, Width, Height};
             S.runStart = ArrivalNs;
-            S.runDelivered = 1;
-            S.runProcessed = S.runPainted = 0;
             S.runPipelineCpu = S.runPaintCpu = 0;
             S.latency.clear();
         }
         S.second.addProcessed(Width, Height);
-        ++S.runProcessed;
+        ++S.run.Processed;
         S.second.addSample(FrameStage::HandOver, StartNs - ArrivalNs);
         S.second.addSample(FrameStage::Conversion, EndNs - StartNs);
         S.convertedArrival = ArrivalNs;
@@ -313,7 +318,7 @@ void painted(std::int64_t StartNs, std::int64_t EndNs, std::int64_t CpuNs)
         const std::int64_t latency = EndNs - *S.awaitingPaint;
         S.awaitingPaint.reset();
         S.second.addPainted();
-        ++S.runPainted;
+        ++S.run.Painted;
         S.runPaintCpu += CpuNs;
         S.second.addSample(FrameStage::Paint, EndNs - StartNs);
         S.second.addSample(FrameStage::Latency, latency);

@@ -39,12 +39,21 @@ struct MedianAndWorst {
 // which it reorders; zeros when empty.
 MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples);
 
+// What happened to the frames in one second (or one run).
+struct FrameCounts {
+    std::int64_t Delivered = 0;  // handed over by the source
+    std::int64_t Processed = 0;  // converted and run through the pipeline
+    std::int64_t Painted = 0;    // shown by a repaint (a frame replaced before the repaint is not)
+    std::int64_t Dropped = 0;    // delivered but never processed (the camera was stopping)
+    int Width = 0;               // of the last frame processed; 0 before the first
+    int Height = 0;
+};
+
 // "stats: delivered D processed P painted Q | median/worst ms: conversion
-// a/b, hand-over ..., latency y/z | WxH"; a stage without samples shows "-",
-// and the frame size is left out while no frame has been processed.
-std::string formatStatsLine(int Delivered, int Processed, int Painted,
-                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages, int Width = 0,
-                            int Height = 0);
+// a/b, hand-over ..., latency y/z | dropped N | WxH"; a stage without
+// samples shows "-", and the size is left out before the first frame.
+std::string formatStatsLine(const FrameCounts& Counts,
+                            const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages);
 
 // The figures of one second at a time. Samples belong to the second in
 // which they are added; roll() closes a second that has ended.
@@ -52,15 +61,16 @@ class FrameStatsWindow {
 public:
     explicit FrameStatsWindow(std::int64_t StartNs);
 
-    void addDelivered(int Count) { m_delivered += Count; }
+    void addDelivered() { ++m_counts.Delivered; }
     // A frame of Width x Height went through the pipeline.
     void addProcessed(int Width, int Height)
     {
-        ++m_processed;
-        m_width = Width;
-        m_height = Height;
+        ++m_counts.Processed;
+        m_counts.Width = Width;
+        m_counts.Height = Height;
     }
-    void addPainted() { ++m_painted; }
+    void addPainted() { ++m_counts.Painted; }
+    void addDropped() { ++m_counts.Dropped; }
     // Durations in nanoseconds. Beyond a generous per-second capacity,
     // samples are dropped from the medians (never allocated for).
     void addSample(FrameStage Stage, std::int64_t Ns);
@@ -73,11 +83,7 @@ public:
 
 private:
     std::int64_t m_start;
-    int m_delivered = 0;
-    int m_processed = 0;
-    int m_painted = 0;
-    int m_width = 0;  // of the last frame processed, kept across seconds
-    int m_height = 0;
+    FrameCounts m_counts;  // the size is kept from second to second
     std::array<std::vector<std::int64_t>, FrameStageCount> m_samples;
 };
 
@@ -102,14 +108,13 @@ private:
     std::int64_t m_count = 0;
 };
 
-// "stats: WxH for S s: delivered D processed P painted Q | latency median
-// M ms, p99 N ms | CPU per frame: pipeline A ms, paint B ms". The CPU
-// figures are the UI thread's own time (unlike the wall-clock stage times,
-// they do not grow when other programs take the processor), summed over the
-// run and divided by the frames processed and painted.
-std::string formatRunLine(int Width, int Height, double Seconds, std::int64_t Delivered, std::int64_t Processed,
-                          std::int64_t Painted, const LatencyHistogram& Latency, std::int64_t PipelineCpuNs,
-                          std::int64_t PaintCpuNs);
+// "stats: WxH for S s: delivered D processed P painted Q dropped N |
+// latency median M ms, p99 L ms | CPU per frame: pipeline A ms, paint B ms".
+// The CPU figures are the UI thread's own time (unlike the wall-clock stage
+// times, they do not grow when other programs take the processor), summed
+// over the run and divided by the frames processed and painted.
+std::string formatRunLine(const FrameCounts& Counts, double Seconds, const LatencyHistogram& Latency,
+                          std::int64_t PipelineCpuNs, std::int64_t PaintCpuNs);
 
 // --- The hooks on the frame's road (platform code, plus the pipeline). ---
 namespace FrameStats {
@@ -128,8 +133,10 @@ void enable();
 // Stops it and writes the run's line; after the last frame.
 void finish();
 
-// Capture thread: a frame is being delivered.
+// Capture thread: a frame is being delivered; or it was, and was never
+// taken.
 void delivered();
+void dropped();
 // UI thread: the frame that arrived at ArrivalNs was converted into the
 // camera bitmap between StartNs and EndNs.
 void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs, int Width, int Height);

@@ -53,9 +53,9 @@ private slots:
         stages[int(FrameStage::HandOver)] = MedianAndWorst{50'000, 120'000};
         stages[int(FrameStage::Pipeline)] = MedianAndWorst{1'706'000, 6'320'000};
         stages[int(FrameStage::Latency)] = MedianAndWorst{3'890'000, 8'144'999};
-        QCOMPARE(QString::fromStdString(formatStatsLine(30, 29, 28, stages, 1920, 1080)),
+        QCOMPARE(QString::fromStdString(formatStatsLine(FrameCounts{30, 29, 28, 1, 1920, 1080}, stages)),
                  "stats: delivered 30 processed 29 painted 28 | median/worst ms: conversion 1.23/2.00, "
-                 "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14 | 1920x1080");
+                 "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14 | dropped 1 | 1920x1080");
     }
 
     // Every second gets its own counts and samples, closed exactly when it
@@ -64,7 +64,9 @@ private slots:
     {
         const std::int64_t t0 = 5'000 * Ms;
         FrameStatsWindow window(t0);
-        window.addDelivered(2);
+        window.addDelivered();
+        window.addDelivered();
+        window.addDropped();
         window.addProcessed(640, 480);
         window.addPainted();
         window.addSample(FrameStage::Paint, 3 * Ms);
@@ -72,15 +74,16 @@ private slots:
         QCOMPARE(line(window.roll(t0 + 999 * Ms)), QString("(none)"));
         QCOMPARE(line(window.roll(t0 + 1'000 * Ms)),
                  "stats: delivered 2 processed 1 painted 1 | median/worst ms: conversion -, hand-over -, "
-                 "pipeline -, paint 3.00/3.00, latency - | 640x480");
+                 "pipeline -, paint 3.00/3.00, latency - | dropped 1 | 640x480");
         QCOMPARE(window.start(), t0 + 1'000 * Ms);
 
         // A late roll keeps the seconds on their grid, and the size of the
         // frames is kept from second to second ...
-        window.addDelivered(1);
+        window.addDelivered();
         QCOMPARE(line(window.roll(t0 + 1'999 * Ms)), QString("(none)"));
         const QString late = line(window.roll(t0 + 2'300 * Ms));
-        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 |") && late.endsWith("| 640x480"),
+        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 |") &&
+                     late.endsWith("| dropped 0 | 640x480"),
                  qPrintable(late));
         QCOMPARE(window.start(), t0 + 2'000 * Ms);
         // ... and after an idle spell the next second starts now, with one
@@ -141,14 +144,15 @@ private slots:
     void formatsTheRunLine()
     {
         LatencyHistogram latency;
-        QCOMPARE(QString::fromStdString(formatRunLine(640, 480, 0.04, 1, 0, 0, latency, 0, 0)),
-                 "stats: 640x480 for 0.0 s: delivered 1 processed 0 painted 0 | latency - | CPU per frame: "
-                 "pipeline -, paint -");
+        QCOMPARE(QString::fromStdString(formatRunLine(FrameCounts{1, 0, 0, 1, 640, 480}, 0.04, latency, 0, 0)),
+                 "stats: 640x480 for 0.0 s: delivered 1 processed 0 painted 0 dropped 1 | latency - | CPU per "
+                 "frame: pipeline -, paint -");
         for (std::int64_t l : {4 * Ms, 5 * Ms, 21 * Ms})
             latency.add(l);
-        QCOMPARE(QString::fromStdString(formatRunLine(1920, 1080, 20.46, 4, 4, 3, latency, 7 * Ms, 3 * Ms)),
-                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 | latency median 5.00 ms, "
-                 "p99 21.00 ms | CPU per frame: pipeline 1.75 ms, paint 1.00 ms");
+        QCOMPARE(QString::fromStdString(
+                     formatRunLine(FrameCounts{4, 4, 3, 0, 1920, 1080}, 20.46, latency, 7 * Ms, 3 * Ms)),
+                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 dropped 0 | latency median "
+                 "5.00 ms, p99 21.00 ms | CPU per frame: pipeline 1.75 ms, paint 1.00 ms");
     }
 };
 

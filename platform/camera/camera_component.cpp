@@ -142,8 +142,10 @@ void TCameraComponent::SampleBufferToBitmap(TBitmap& Bitmap, bool Resize)
         return;
     const std::int64_t start = FrameStats::enabled() ? FrameStats::nowNs() : 0;
     m_frame->writeRgb32(reinterpret_cast<std::uint8_t*>(Bitmap.scanLine(0)), Bitmap.image().bytesPerLine());
-    if (start != 0)
+    if (start != 0) {
         FrameStats::converted(m_frameArrivalNs, start, FrameStats::nowNs(), width, height);
+        m_frameTaken = true;
+    }
     Bitmap.changed();
 }
 
@@ -154,11 +156,15 @@ void TCameraComponent::frameReady(const CameraFrame& Frame, std::int64_t TimeSta
         FrameStats::delivered();
     std::unique_lock lock(m_frameMutex);
     // Stopped, or stopping: the hand-over would be cancelled anyway.
-    if (!m_gate || m_gate->isCancelled())
+    if (!m_gate || m_gate->isCancelled()) {
+        if (arrival != 0)
+            FrameStats::dropped();
         return;
+    }
     const SyncGate gate = *m_gate;  // shares the run's state; m_gate may go once we unlock
     m_frame = &Frame;
     m_frameArrivalNs = arrival;
+    m_frameTaken = false;
     lock.unlock();
 
     {
@@ -169,6 +175,8 @@ void TCameraComponent::frameReady(const CameraFrame& Frame, std::int64_t TimeSta
 
     lock.lock();
     m_frame = nullptr;
+    if (arrival != 0 && !m_frameTaken)
+        FrameStats::dropped();
 }
 
 void TCameraComponent::stopSource()
