@@ -141,6 +141,63 @@ __attribute__((target("avx2"))) inline void yuyv16Avx2(const std::uint8_t* Src, 
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + 32), _mm256_unpackhi_epi16(BG, RA));   // pixels 8-15
 }
 
+// The AVX-512 (BW) step on 32 pixels: the AVX2 arithmetic in four 128-bit
+// lanes.
+// Lane k takes pixels 4k..4k+3 and 16+4k..16+4k+3, so that the low halves
+// of the lanes are pixels 0-15 and the high halves 16-31.
+__attribute__((target("avx512bw"))) inline __m512i opaque512(__m512i V)
+{
+    asm("" : "+v"(V));
+    return V;
+}
+
+// The maskz forms: GCC 12 warns about the undefined register inside the
+// plain broadcast and permute intrinsics.
+__attribute__((target("avx512bw"))) inline __m512i everyLane(__m128i Pattern)
+{
+    return _mm512_maskz_broadcast_i32x4(0xFFFF, Pattern);
+}
+
+__attribute__((target("avx512bw"))) inline void yuyv32Avx512(const std::uint8_t* Src, std::uint8_t* Dst)
+{
+    const __m512i In = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7),
+                                                      _mm512_loadu_si512(reinterpret_cast<const void*>(Src)));
+    const __m512i C = _mm512_sub_epi16(_mm512_and_si512(In, _mm512_set1_epi16(0xFF)), _mm512_set1_epi16(16));
+    const __m512i UV = _mm512_sub_epi16(_mm512_srli_epi16(In, 8), _mm512_set1_epi16(128));
+    const __m512i D = _mm512_shuffle_epi8(
+        UV, everyLane(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13)));
+    const __m512i E = _mm512_shuffle_epi8(
+        UV, everyLane(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15)));
+    const __m512i T =
+        _mm512_add_epi16(_mm512_mullo_epi16(C, opaque512(_mm512_set1_epi16(42))), _mm512_set1_epi16(128));
+
+    const __m512i R = _mm512_add_epi16(
+        _mm512_add_epi16(C, E),
+        _mm512_srai_epi16(_mm512_add_epi16(T, _mm512_mullo_epi16(E, opaque512(_mm512_set1_epi16(153)))), 8));
+    const __m512i GTerm = _mm512_add_epi16(_mm512_mullo_epi16(D, opaque512(_mm512_set1_epi16(-100))),
+                                           _mm512_mullo_epi16(E, opaque512(_mm512_set1_epi16(48))));
+    const __m512i G = _mm512_add_epi16(_mm512_sub_epi16(C, E), _mm512_srai_epi16(_mm512_add_epi16(T, GTerm), 8));
+    const __m512i B = _mm512_add_epi16(_mm512_add_epi16(C, _mm512_add_epi16(D, D)),
+                                       _mm512_srai_epi16(_mm512_add_epi16(T, _mm512_slli_epi16(D, 2)), 8));
+
+    const __m512i Interleave =
+        everyLane(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    const __m512i BG = _mm512_shuffle_epi8(_mm512_packus_epi16(B, G), Interleave);
+    const __m512i RA = _mm512_shuffle_epi8(_mm512_packus_epi16(R, _mm512_set1_epi16(255)), Interleave);
+    _mm512_storeu_si512(reinterpret_cast<void*>(Dst), _mm512_unpacklo_epi16(BG, RA));        // pixels 0-15
+    _mm512_storeu_si512(reinterpret_cast<void*>(Dst + 64), _mm512_unpackhi_epi16(BG, RA));   // pixels 16-31
+}
+
+__attribute__((target("avx512bw"))) void yuyvRowAvx512(const std::uint8_t* Src, std::uint32_t* Dst, int Width)
+{
+    int X = 0;
+    for (; X + 32 <= Width; X += 32)
+        yuyv32Avx512(Src + 2 * X, reinterpret_cast<std::uint8_t*>(Dst + X));
+    for (; X + 8 <= Width; X += 8)
+        yuyv8Sse2(Src + 2 * X, reinterpret_cast<std::uint8_t*>(Dst + X));
+    yuyvRowScalar(Src, Dst, X, Width);
+}
+
 __attribute__((target("avx2"))) void yuyvRowAvx2(const std::uint8_t* Src, std::uint32_t* Dst, int Width)
 {
     int X = 0;
@@ -180,14 +237,21 @@ bool cpuHasAvx2()
     return Has;
 }
 
+bool cpuHasAvx512()
+{
+    static const bool Has = __builtin_cpu_supports("avx512bw");
+    return Has;
+}
+
 void yuyvToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                  std::ptrdiff_t DstBytesPerLine, int Width, int Height, SimdPath Path)
 {
     if (Path == SimdPath::Best)
-        Path = cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2;
-    void (*Row)(const std::uint8_t*, std::uint32_t*, int) = Path == SimdPath::Avx2 ? yuyvRowAvx2
-        : Path == SimdPath::Sse2                                                    ? yuyvRowSse2
-                                                                                    : yuyvRowScalarFull;
+        Path = cpuHasAvx512() ? SimdPath::Avx512 : cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2;
+    void (*Row)(const std::uint8_t*, std::uint32_t*, int) = Path == SimdPath::Avx512 ? yuyvRowAvx512
+        : Path == SimdPath::Avx2                                                      ? yuyvRowAvx2
+        : Path == SimdPath::Sse2                                                      ? yuyvRowSse2
+                                                                                      : yuyvRowScalarFull;
     for (int Y = 0; Y < Height; ++Y)
         Row(Src + Y * SrcBytesPerLine, reinterpret_cast<std::uint32_t*>(Dst + Y * DstBytesPerLine), Width);
 }

@@ -23,13 +23,14 @@
 // Y 235 white. Both pixels of a pair share U and V. An odd last pixel uses
 // the U and V of its (incomplete) pair.
 //
-// The vector paths compute exactly this formula; Best picks AVX2 when the
-// processor has it, else SSE2 (every x86-64 has SSE2). The others exist so
-// the tests can check every path on one machine.
-enum class SimdPath { Best, Avx2, Sse2, Scalar };
+// The vector paths compute exactly this formula; Best picks AVX-512 (BW)
+// or AVX2 when the processor has it, else SSE2 (every x86-64 has SSE2). The
+// others exist so the tests can check every path on one machine.
+enum class SimdPath { Best, Avx2, Sse2, Scalar, Avx512 };
 void yuyvToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                  std::ptrdiff_t DstBytesPerLine, int Width, int Height, SimdPath Path = SimdPath::Best);
 bool cpuHasAvx2();
+bool cpuHasAvx512();
 
 // Packed 24-bit RGB (bytes R, G, B) and BGR (bytes B, G, R).
 void rgb24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
