@@ -7,6 +7,7 @@
 #include "platform/camera/demo_camera_source.h"
 #include "platform/camera/v4l2_camera_source.h"
 #include "platform/camera/video_file_source.h"
+#include "platform/frame_stats.h"
 
 int main(int argc, char** argv)
 {
@@ -54,5 +55,9 @@ int main(int argc, char** argv)
         break;
     }
     }
-    return FMXmain(argc, argv);
+    if (options.stats)
+        FrameStats::enable();
+    const int code = FMXmain(argc, argv);
+    FrameStats::finish();
+    return code;
 }

@@ -28,6 +28,11 @@ ParsedOptions parseOptions(int argc, const char* const* argv)
             return result;
         }
 
+        if (arg == "--stats") {
+            options.stats = true;
+            continue;
+        }
+
         std::string_view value;
         if (arg == "--source") {
             // A following option is a forgotten value, not a file name
@@ -86,7 +91,7 @@ std::string terminalLine(const std::string& Line)
 
 std::string helpText()
 {
-    return "Usage: quorl-eye [--source camera|demo|FILE]\n"
+    return "Usage: quorl-eye [--source camera|demo|FILE] [--stats]\n"
            "\n"
            "Shows the live camera picture the way an animal whose eyes register only\n"
            "movement sees it: whatever stands still turns black.\n"
@@ -96,6 +101,8 @@ std::string helpText()
            "                    front camera, the second the back camera\n"
            "  --source demo     two built-in synthetic cameras; needs no webcam\n"
            "  --source FILE     a video file, played in a loop, as the camera\n"
+           "  --stats           once a second, frames delivered, processed and painted\n"
+           "                    and the time of each stage, on standard error\n"
            "  -h, --help        show this help and exit\n"
            "  --version         show the version and exit\n";
 }

@@ -11,6 +11,7 @@ struct Options {
     std::string file;  // the video file, for File
     bool help = false;
     bool version = false;
+    bool stats = false;  // --stats: per-second frame figures on stderr
 };
 
 struct ParsedOptions {

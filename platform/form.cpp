@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/frame_stats.h"
 #include "platform/timing.h"
 
 TApplication Application;
@@ -124,6 +125,19 @@ protected:
     {
         if (m_form)
             m_form->resized();
+    }
+
+    // Every repaint of the window (painting the controls that changed, then
+    // flushing to the display) happens in one UpdateRequest: --stats times it.
+    bool event(QEvent* E) override
+    {
+        if (E->type() != QEvent::UpdateRequest || !FrameStats::enabled())
+            return QWidget::event(E);
+        const std::int64_t start = FrameStats::nowNs();
+        const std::int64_t cpu = FrameStats::threadCpuNs();
+        const bool handled = QWidget::event(E);
+        FrameStats::painted(start, FrameStats::nowNs(), FrameStats::threadCpuNs() - cpu);
+        return handled;
     }
 };
 

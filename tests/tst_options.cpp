@@ -18,7 +18,8 @@ static QString outcome(const QByteArrayList& Args)
     if (o.help || o.version)
         return o.help ? "help" : "version";
     const QString kind = o.kind == Options::Camera ? "camera" : o.kind == Options::Demo ? "demo" : "file";
-    return o.file.empty() ? kind : kind + ":" + QString::fromStdString(o.file);
+    const QString stats = o.stats ? " +stats" : "";
+    return (o.file.empty() ? kind : kind + ":" + QString::fromStdString(o.file)) + stats;
 }
 
 class TestOptions : public QObject {
@@ -37,6 +38,10 @@ private slots:
         QTest::newRow("file named like an option") << QByteArrayList{"--source", "./-odd.mp4"} << "file:./-odd.mp4";
         QTest::newRow("demo.mp4 is a file") << QByteArrayList{"--source", "demo.mp4"} << "file:demo.mp4";
         QTest::newRow("the last source wins") << QByteArrayList{"--source", "a.mp4", "--source", "camera"} << "camera";
+        QTest::newRow("--stats") << QByteArrayList{"--stats"} << "camera +stats";
+        QTest::newRow("--stats after a source") << QByteArrayList{"--source", "demo", "--stats"} << "demo +stats";
+        QTest::newRow("--stats takes no value") << QByteArrayList{"--stats=1"} << error("unknown option '--stats=1'");
+        QTest::newRow("--stats is no source") << QByteArrayList{"--source", "--stats"} << missing;
         QTest::newRow("--help") << QByteArrayList{"--help"} << "help";
         QTest::newRow("-h") << QByteArrayList{"-h"} << "help";
         QTest::newRow("--version") << QByteArrayList{"--version"} << "version";
@@ -60,7 +65,7 @@ private slots:
     void helpNamesEveryOption()
     {
         const QString help = QString::fromStdString(helpText());
-        for (const char* word : {"--source camera", "--source demo", "--source FILE", "-h, --help", "--version"})
+        for (const char* word : {"--source camera", "--source demo", "--source FILE", "--stats", "-h, --help", "--version"})
             QVERIFY2(help.contains(word), word);
         QVERIFY(help.endsWith('\n'));
     }

@@ -359,7 +359,8 @@ private slots:
     {
         Bytes Src(700 * 2 * 8);
         std::generate(Src.begin(), Src.end(), [] { return std::rand(); });
-        for (const SimdPath Path : {SimdPath::Sse2, SimdPath::Best, cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2})
+        for (const SimdPath Path : {SimdPath::Sse2, SimdPath::Best, cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2,
+                                    cpuHasAvx512() ? SimdPath::Avx512 : SimdPath::Sse2})
             for (int Width : {2, 6, 18, 30, 47, 640}) {
                 // Padded rows in and out, the last one at the very end of the source.
                 const int Pitch = Width * 2 + 6, Height = int(Src.size()) / Pitch, Dst = (Width + kPad) * 4;
@@ -368,6 +369,29 @@ private slots:
                     yuyvToRgb32(Src.data(), Pitch, reinterpret_cast<quint8*>(Out->data()), Dst, Width, Height, With);
                 QVERIFY2(Got == Scalar, qPrintable(QStringLiteral("path %1, %2 wide").arg(int(Path)).arg(Width)));
             }
+    }
+
+    // Every (Y, U, V) combination, Y in both pixels of a pair, through each
+    // vector path: the 16-bit arithmetic of the wide paths must not overflow
+    // anywhere, which random bytes would seldom prove.
+    void yuyvPathsAgreeOnEveryValue()
+    {
+        // One picture per U: row V holds the pairs (Y, U, 255 - Y, V) for every Y.
+        Bytes Src(256 * 256 * 4);
+        Pixels Got(256 * 512), Scalar(Got);
+        for (int U = 0; U < 256; ++U) {
+            for (int V = 0; V < 256; ++V)
+                for (int Y = 0; Y < 256; ++Y) {
+                    quint8* Pair = &Src[std::size_t(V * 256 + Y) * 4];
+                    Pair[0] = quint8(Y), Pair[1] = quint8(U), Pair[2] = quint8(255 - Y), Pair[3] = quint8(V);
+                }
+            yuyvToRgb32(Src.data(), 1024, reinterpret_cast<quint8*>(Scalar.data()), 2048, 512, 256, SimdPath::Scalar);
+            for (const SimdPath Path : {SimdPath::Sse2, cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2,
+                                        cpuHasAvx512() ? SimdPath::Avx512 : SimdPath::Sse2}) {
+                yuyvToRgb32(Src.data(), 1024, reinterpret_cast<quint8*>(Got.data()), 2048, 512, 256, Path);
+                QVERIFY2(Got == Scalar, qPrintable(QStringLiteral("path %1, U %2").arg(int(Path)).arg(U)));
+            }
+        }
     }
 };
 

@@ -3,6 +3,7 @@
 // drawn, fitted, into the output bitmap.
 
 #include "app/QuorlEye_main_form.h"
+#include "platform/frame_stats.h"
 #include "platform/thread.h"
 #include "vision/motion_filter.h"
 
@@ -75,6 +76,8 @@ void TQuorlEyeMainForm::GetImageFromCamera()
         canvas.DrawBitmap(QuorlEyeMode ? *MotionBitmap : *CameraBitmap, CameraSourceRect, OutputDestRect, 1.0f,
                           false);
         canvas.EndScene();
+        if (FrameStats::enabled())
+            FrameStats::pipelineDone();
     }
 
     // The frame just drawn or compared becomes the previous one. Swapping

@@ -1,6 +1,7 @@
 #include "platform/camera/camera_component.h"
 
 #include "platform/camera/demo_camera_source.h"
+#include "platform/frame_stats.h"
 
 namespace {
 
@@ -139,18 +140,31 @@ void TCameraComponent::SampleBufferToBitmap(TBitmap& Bitmap, bool Resize)
     // a partial copy would need a second buffer, and no caller wants one.
     if (width <= 0 || height <= 0 || Bitmap.Width() != width || Bitmap.Height() != height)
         return;
+    const std::int64_t start = FrameStats::enabled() ? FrameStats::nowNs() : 0;
     m_frame->writeRgb32(reinterpret_cast<std::uint8_t*>(Bitmap.scanLine(0)), Bitmap.image().bytesPerLine());
+    if (start != 0) {
+        FrameStats::converted(m_frameArrivalNs, start, FrameStats::nowNs(), width, height);
+        m_frameTaken = true;
+    }
     Bitmap.changed();
 }
 
 void TCameraComponent::frameReady(const CameraFrame& Frame, std::int64_t TimeStampNs)
 {
+    const std::int64_t arrival = FrameStats::enabled() ? FrameStats::nowNs() : 0;
+    if (arrival != 0)
+        FrameStats::delivered();
     std::unique_lock lock(m_frameMutex);
     // Stopped, or stopping: the hand-over would be cancelled anyway.
-    if (!m_gate || m_gate->isCancelled())
+    if (!m_gate || m_gate->isCancelled()) {
+        if (arrival != 0)
+            FrameStats::dropped();
         return;
+    }
     const SyncGate gate = *m_gate;  // shares the run's state; m_gate may go once we unlock
     m_frame = &Frame;
+    m_frameArrivalNs = arrival;
+    m_frameTaken = false;
     lock.unlock();
 
     {
@@ -161,6 +175,8 @@ void TCameraComponent::frameReady(const CameraFrame& Frame, std::int64_t TimeSta
 
     lock.lock();
     m_frame = nullptr;
+    if (arrival != 0 && !m_frameTaken)
+        FrameStats::dropped();
 }
 
 void TCameraComponent::stopSource()

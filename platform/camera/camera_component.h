@@ -68,4 +68,6 @@ private:
     std::unique_ptr<SyncGate> m_gate;       // one per capture run
     std::mutex m_frameMutex;
     const CameraFrame* m_frame = nullptr;  // the frame being delivered
+    std::int64_t m_frameArrivalNs = 0;     // --stats only: when it was delivered,
+    bool m_frameTaken = false;             // and whether it was converted
 };

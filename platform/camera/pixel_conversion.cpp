@@ -42,9 +42,7 @@ void yuyvRowScalar(const std::uint8_t* Src, std::uint32_t* Dst, int From, int Wi
 //   bTerm  = madd((u, v), (516, 0))
 //   channel = (yTerm + term of the pixel's pair) >> 8 (arithmetic)
 // packs_epi32 cannot saturate here (|channel| < 600), and packus_epi16 then
-// clamps to 0..255: exactly clamp() of the scalar formula. The AVX2 step
-// does the same in both 128-bit lanes (16 pixels) and puts the lanes back
-// in order when storing.
+// clamps to 0..255: exactly clamp() of the scalar formula.
 
 constexpr int kYCoefficients = (128 << 16) | 298;
 constexpr int kRCoefficients = 409 << 16;
@@ -88,34 +86,116 @@ void yuyvRowSse2(const std::uint8_t* Src, std::uint32_t* Dst, int Width)
     yuyvRowScalar(Src, Dst, X, Width);
 }
 
-__attribute__((target("avx2"))) inline __m256i channel16(__m256i YLow, __m256i YHigh, __m256i PairTerm)
+// The AVX2 step works in 16-bit lanes throughout, with the multiplications
+// by 298, 409, 208 and 516 split at a multiple of 256 so that no
+// intermediate value leaves the int16 range. With c = Y - 16 and >> 8 as
+// floor division, (256 * a + x) >> 8 = a + (x >> 8) for any integers a, x:
+//   R = (c + E)  + ((42 c + 153 E        + 128) >> 8)    inner -20128..29597
+//   G = (c - E)  + ((42 c - 100 D + 48 E + 128) >> 8)    inner -19388..29062
+//   B = (c + 2D) + ((42 c + 4 D          + 128) >> 8)    inner  -1056..10674
+// (298 = 256 + 42, 409 = 256 + 153, -208 = -256 + 48, 516 = 512 + 4): exactly
+// the scalar sums. Each result lies within -224..481, and packus clamps it
+// to 0..255 as clamp() does. A 128-bit lane holds 8 pixels (4 pairs), so
+// copying a pair's U and V to both its pixels stays within the lane.
+//
+// Shifts and shuffles share two of the processor's vector ports, which
+// bound the old 32-bit version; GCC turns multiplications by constants into
+// shift-and-add chains that would load those ports again, so the factors
+// reach vpmullw through an empty asm that hides their values.
+
+__attribute__((target("avx2"))) inline __m256i opaque(__m256i V)
 {
-    const __m256i Low = _mm256_srai_epi32(_mm256_add_epi32(YLow, _mm256_unpacklo_epi32(PairTerm, PairTerm)), 8);
-    const __m256i High = _mm256_srai_epi32(_mm256_add_epi32(YHigh, _mm256_unpackhi_epi32(PairTerm, PairTerm)), 8);
-    return _mm256_packs_epi32(Low, High);
+    asm("" : "+x"(V));
+    return V;
 }
 
 __attribute__((target("avx2"))) inline void yuyv16Avx2(const std::uint8_t* Src, std::uint8_t* Dst)
 {
-    const __m256i In = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src));
-    const __m256i Y = _mm256_sub_epi16(_mm256_and_si256(In, _mm256_set1_epi16(0xFF)), _mm256_set1_epi16(16));
+    // Pixels 0-3 and 8-11 into lane 0, 4-7 and 12-15 into lane 1, so that
+    // the lanes come out in order at the end.
+    const __m256i In = _mm256_permute4x64_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src)), 0xD8);
+    const __m256i C = _mm256_sub_epi16(_mm256_and_si256(In, _mm256_set1_epi16(0xFF)), _mm256_set1_epi16(16));
     const __m256i UV = _mm256_sub_epi16(_mm256_srli_epi16(In, 8), _mm256_set1_epi16(128));
-    const __m256i One = _mm256_set1_epi16(1);
-    const __m256i YCoefficients = _mm256_set1_epi32(kYCoefficients);
-    const __m256i YLow = _mm256_madd_epi16(_mm256_unpacklo_epi16(Y, One), YCoefficients);
-    const __m256i YHigh = _mm256_madd_epi16(_mm256_unpackhi_epi16(Y, One), YCoefficients);
-    const __m256i R = channel16(YLow, YHigh, _mm256_madd_epi16(UV, _mm256_set1_epi32(kRCoefficients)));
-    const __m256i G = channel16(YLow, YHigh, _mm256_madd_epi16(UV, _mm256_set1_epi32(kGCoefficients)));
-    const __m256i B = channel16(YLow, YHigh, _mm256_madd_epi16(UV, _mm256_set1_epi32(kBCoefficients)));
-    __m256i BG = _mm256_packus_epi16(B, G);
-    __m256i RA = _mm256_packus_epi16(R, _mm256_set1_epi16(255));
-    BG = _mm256_unpacklo_epi8(BG, _mm256_srli_si256(BG, 8));
-    RA = _mm256_unpacklo_epi8(RA, _mm256_srli_si256(RA, 8));
-    // Lane 0 holds pixels 0-3 and 4-7, lane 1 pixels 8-11 and 12-15.
-    const __m256i First = _mm256_unpacklo_epi16(BG, RA);
-    const __m256i Second = _mm256_unpackhi_epi16(BG, RA);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst), _mm256_permute2x128_si256(First, Second, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + 32), _mm256_permute2x128_si256(First, Second, 0x31));
+    // UV holds U0 V0 U1 V1 U2 V2 U3 V3 per lane: D = U0 U0 U1 U1 ..., E = V0 V0 V1 V1 ...
+    const __m256i D = _mm256_shuffle_epi8(UV, _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1,
+                                                               0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13));
+    const __m256i E = _mm256_shuffle_epi8(UV, _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15,
+                                                               2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15));
+    const __m256i T = _mm256_add_epi16(_mm256_mullo_epi16(C, opaque(_mm256_set1_epi16(42))), _mm256_set1_epi16(128));
+
+    const __m256i R = _mm256_add_epi16(
+        _mm256_add_epi16(C, E),
+        _mm256_srai_epi16(_mm256_add_epi16(T, _mm256_mullo_epi16(E, opaque(_mm256_set1_epi16(153)))), 8));
+    const __m256i GTerm = _mm256_add_epi16(_mm256_mullo_epi16(D, opaque(_mm256_set1_epi16(-100))),
+                                           _mm256_mullo_epi16(E, opaque(_mm256_set1_epi16(48))));
+    const __m256i G = _mm256_add_epi16(_mm256_sub_epi16(C, E), _mm256_srai_epi16(_mm256_add_epi16(T, GTerm), 8));
+    const __m256i B = _mm256_add_epi16(_mm256_add_epi16(C, _mm256_add_epi16(D, D)),
+                                       _mm256_srai_epi16(_mm256_add_epi16(T, _mm256_slli_epi16(D, 2)), 8));
+
+    // Per lane: B0..B7 G0..G7 -> B0 G0 B1 G1 ..., R0..R7 FF.. -> R0 FF R1 FF ...
+    const __m256i Interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
+                                                10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    const __m256i BG = _mm256_shuffle_epi8(_mm256_packus_epi16(B, G), Interleave);
+    const __m256i RA = _mm256_shuffle_epi8(_mm256_packus_epi16(R, _mm256_set1_epi16(255)), Interleave);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst), _mm256_unpacklo_epi16(BG, RA));        // pixels 0-7
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Dst + 32), _mm256_unpackhi_epi16(BG, RA));   // pixels 8-15
+}
+
+// The AVX-512 (BW) step on 32 pixels: the AVX2 arithmetic in four 128-bit
+// lanes.
+// Lane k takes pixels 4k..4k+3 and 16+4k..16+4k+3, so that the low halves
+// of the lanes are pixels 0-15 and the high halves 16-31.
+__attribute__((target("avx512bw"))) inline __m512i opaque512(__m512i V)
+{
+    asm("" : "+v"(V));
+    return V;
+}
+
+// The maskz forms: GCC 12 warns about the undefined register inside the
+// plain broadcast and permute intrinsics.
+__attribute__((target("avx512bw"))) inline __m512i everyLane(__m128i Pattern)
+{
+    return _mm512_maskz_broadcast_i32x4(0xFFFF, Pattern);
+}
+
+__attribute__((target("avx512bw"))) inline void yuyv32Avx512(const std::uint8_t* Src, std::uint8_t* Dst)
+{
+    const __m512i In = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7),
+                                                      _mm512_loadu_si512(reinterpret_cast<const void*>(Src)));
+    const __m512i C = _mm512_sub_epi16(_mm512_and_si512(In, _mm512_set1_epi16(0xFF)), _mm512_set1_epi16(16));
+    const __m512i UV = _mm512_sub_epi16(_mm512_srli_epi16(In, 8), _mm512_set1_epi16(128));
+    const __m512i D = _mm512_shuffle_epi8(
+        UV, everyLane(_mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13)));
+    const __m512i E = _mm512_shuffle_epi8(
+        UV, everyLane(_mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15)));
+    const __m512i T =
+        _mm512_add_epi16(_mm512_mullo_epi16(C, opaque512(_mm512_set1_epi16(42))), _mm512_set1_epi16(128));
+
+    const __m512i R = _mm512_add_epi16(
+        _mm512_add_epi16(C, E),
+        _mm512_srai_epi16(_mm512_add_epi16(T, _mm512_mullo_epi16(E, opaque512(_mm512_set1_epi16(153)))), 8));
+    const __m512i GTerm = _mm512_add_epi16(_mm512_mullo_epi16(D, opaque512(_mm512_set1_epi16(-100))),
+                                           _mm512_mullo_epi16(E, opaque512(_mm512_set1_epi16(48))));
+    const __m512i G = _mm512_add_epi16(_mm512_sub_epi16(C, E), _mm512_srai_epi16(_mm512_add_epi16(T, GTerm), 8));
+    const __m512i B = _mm512_add_epi16(_mm512_add_epi16(C, _mm512_add_epi16(D, D)),
+                                       _mm512_srai_epi16(_mm512_add_epi16(T, _mm512_slli_epi16(D, 2)), 8));
+
+    const __m512i Interleave =
+        everyLane(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    const __m512i BG = _mm512_shuffle_epi8(_mm512_packus_epi16(B, G), Interleave);
+    const __m512i RA = _mm512_shuffle_epi8(_mm512_packus_epi16(R, _mm512_set1_epi16(255)), Interleave);
+    _mm512_storeu_si512(reinterpret_cast<void*>(Dst), _mm512_unpacklo_epi16(BG, RA));        // pixels 0-15
+    _mm512_storeu_si512(reinterpret_cast<void*>(Dst + 64), _mm512_unpackhi_epi16(BG, RA));   // pixels 16-31
+}
+
+__attribute__((target("avx512bw"))) void yuyvRowAvx512(const std::uint8_t* Src, std::uint32_t* Dst, int Width)
+{
+    int X = 0;
+    for (; X + 32 <= Width; X += 32)
+        yuyv32Avx512(Src + 2 * X, reinterpret_cast<std::uint8_t*>(Dst + X));
+    for (; X + 8 <= Width; X += 8)
+        yuyv8Sse2(Src + 2 * X, reinterpret_cast<std::uint8_t*>(Dst + X));
+    yuyvRowScalar(Src, Dst, X, Width);
 }
 
 __attribute__((target("avx2"))) void yuyvRowAvx2(const std::uint8_t* Src, std::uint32_t* Dst, int Width)
@@ -157,14 +237,21 @@ bool cpuHasAvx2()
     return Has;
 }
 
+bool cpuHasAvx512()
+{
+    static const bool Has = __builtin_cpu_supports("avx512bw");
+    return Has;
+}
+
 void yuyvToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                  std::ptrdiff_t DstBytesPerLine, int Width, int Height, SimdPath Path)
 {
     if (Path == SimdPath::Best)
-        Path = cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2;
-    void (*Row)(const std::uint8_t*, std::uint32_t*, int) = Path == SimdPath::Avx2 ? yuyvRowAvx2
-        : Path == SimdPath::Sse2                                                    ? yuyvRowSse2
-                                                                                    : yuyvRowScalarFull;
+        Path = cpuHasAvx512() ? SimdPath::Avx512 : cpuHasAvx2() ? SimdPath::Avx2 : SimdPath::Sse2;
+    void (*Row)(const std::uint8_t*, std::uint32_t*, int) = Path == SimdPath::Avx512 ? yuyvRowAvx512
+        : Path == SimdPath::Avx2                                                      ? yuyvRowAvx2
+        : Path == SimdPath::Sse2                                                      ? yuyvRowSse2
+                                                                                      : yuyvRowScalarFull;
     for (int Y = 0; Y < Height; ++Y)
         Row(Src + Y * SrcBytesPerLine, reinterpret_cast<std::uint32_t*>(Dst + Y * DstBytesPerLine), Width);
 }
@@ -179,4 +266,12 @@ void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height)
 {
     packed24ToRgb32<2, 1, 0>(Src, SrcBytesPerLine, Dst, DstBytesPerLine, Width, Height);
+}
+
+void mjpegToRgb32(tjhandle Decoder, const std::uint8_t* Jpeg, std::size_t Size, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height)
+{
+    // BGRA rather than BGRX: only BGRA guarantees the fourth byte is 0xFF.
+    tjDecompress2(Decoder, Jpeg, static_cast<unsigned long>(Size), Dst, Width, static_cast<int>(DstBytesPerLine),
+                  Height, TJPF_BGRA, 0);
 }

@@ -4,6 +4,8 @@
 // (bytes B, G, R, 0xFF). Each takes a source row pitch and a destination row
 // pitch, so camera buffers with padded rows convert straight into a bitmap.
 
+#include <turbojpeg.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -21,16 +23,24 @@
 // Y 235 white. Both pixels of a pair share U and V. An odd last pixel uses
 // the U and V of its (incomplete) pair.
 //
-// The vector paths compute exactly this formula; Best picks AVX2 when the
-// processor has it, else SSE2 (every x86-64 has SSE2). The others exist so
-// the tests can check every path on one machine.
-enum class SimdPath { Best, Avx2, Sse2, Scalar };
+// The vector paths compute exactly this formula; Best picks AVX-512 (BW)
+// or AVX2 when the processor has it, else SSE2 (every x86-64 has SSE2). The
+// others exist so the tests can check every path on one machine.
+enum class SimdPath { Best, Avx2, Sse2, Scalar, Avx512 };
 void yuyvToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                  std::ptrdiff_t DstBytesPerLine, int Width, int Height, SimdPath Path = SimdPath::Best);
 bool cpuHasAvx2();
+bool cpuHasAvx512();
 
 // Packed 24-bit RGB (bytes R, G, B) and BGR (bytes B, G, R).
 void rgb24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height);
 void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                  std::ptrdiff_t DstBytesPerLine, int Width, int Height);
+
+// A JPEG picture (an MJPEG camera frame) of Width x Height decoded by
+// TurboJPEG straight into the destination rows: no buffer in between and no
+// copy afterwards. A damaged picture decodes as far as it goes, the rest is
+// left as TurboJPEG leaves it. Decoder comes from tjInitDecompress.
+void mjpegToRgb32(tjhandle Decoder, const std::uint8_t* Jpeg, std::size_t Size, std::uint8_t* Dst,
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height);

@@ -244,10 +244,7 @@ public:
             bgr24ToRgb32(m_data, m_bytesPerLine, Dst, BytesPerLine, m_width, m_height);
             break;
         default:
-            // Decoded straight into the destination rows. BGRA rather than
-            // BGRX: only BGRA guarantees the fourth byte is 0xFF.
-            tjDecompress2(m_decoder, m_data, static_cast<unsigned long>(m_size), Dst, m_width,
-                          static_cast<int>(BytesPerLine), m_height, TJPF_BGRA, 0);
+            mjpegToRgb32(m_decoder, m_data, m_size, Dst, BytesPerLine, m_width, m_height);
             break;
         }
     }

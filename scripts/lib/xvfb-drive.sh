@@ -19,7 +19,8 @@
 #   an empty spot of the picture, for a tap               (100, 420)
 #   settings panel: track bar from x 186 to 454 at y 240, OK at (320, 277)
 # The tools fade four seconds after a tap, so each step that needs them taps
-# the picture first.
+# the picture first. The functions also work in scripts run with
+# set -euo pipefail.
 
 APP_PID=""
 XVFB_PID=""
@@ -56,7 +57,7 @@ xvfb_start() {
 }
 
 xvfb_stop() {
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
     XVFB_PID=""
 }
 
@@ -67,7 +68,7 @@ app_start() {
     APP_PID=$!
     local i
     for i in $(seq 100); do
-        APP_WIN=$(xdotool search --onlyvisible --pid "$APP_PID" --name 'Quorl Eye Vision' 2>/dev/null | head -1 || true)
+        APP_WIN=$(xdotool search --onlyvisible --pid "$APP_PID" --name 'Quorl Eye Vision' 2>/dev/null | head -1) || true
         if [ -n "$APP_WIN" ]; then
             eval "$(xdotool getwindowgeometry --shell "$APP_WIN")"
             APP_WX=$X
@@ -126,7 +127,7 @@ app_shot() {
 # and returns its exit code.
 app_close() {
     [ -n "$APP_PID" ] || return 0
-    xdotool key --window "$APP_WIN" Escape 2>/dev/null
+    xdotool key --window "$APP_WIN" Escape 2>/dev/null || true
     local i rc=0
     for i in $(seq 100); do
         kill -0 "$APP_PID" 2>/dev/null || break

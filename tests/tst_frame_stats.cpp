@@ -1,0 +1,160 @@
+#include <QtTest>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/frame_stats.h"
+
+namespace {
+
+using Samples = std::vector<std::int64_t>;
+constexpr qint64 Ms = 1'000'000;
+
+QString line(const std::optional<std::string>& L)
+{
+    return L ? QString::fromStdString(*L) : QString("(none)");
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Samples)
+
+class TestFrameStats : public QObject {
+    Q_OBJECT
+
+private slots:
+    void medianAndWorst_data()
+    {
+        QTest::addColumn<Samples>("samples");
+        QTest::addColumn<qint64>("median");
+        QTest::addColumn<qint64>("worst");
+        QTest::newRow("none") << Samples{} << qint64(0) << qint64(0);
+        QTest::newRow("one") << Samples{7} << qint64(7) << qint64(7);
+        QTest::newRow("odd, unsorted") << Samples{9, 1, 5} << qint64(5) << qint64(9);
+        QTest::newRow("even: upper middle") << Samples{4, 1, 3, 2} << qint64(3) << qint64(4);
+        QTest::newRow("one slow frame") << Samples{2, 2, 40, 2, 2} << qint64(2) << qint64(40);
+        QTest::newRow("ties") << Samples{5, 5, 5, 1} << qint64(5) << qint64(5);
+    }
+
+    void medianAndWorst()
+    {
+        QFETCH(Samples, samples);
+        QFETCH(qint64, median);
+        QFETCH(qint64, worst);
+        const MedianAndWorst figures = ::medianAndWorst(samples);
+        QCOMPARE(figures.Median, median);
+        QCOMPARE(figures.Worst, worst);
+    }
+
+    void formatsOneLine()
+    {
+        std::array<std::optional<MedianAndWorst>, FrameStageCount> stages;
+        stages[int(FrameStage::Conversion)] = MedianAndWorst{1'234'000, 2'000'000};
+        stages[int(FrameStage::HandOver)] = MedianAndWorst{50'000, 120'000};
+        stages[int(FrameStage::Pipeline)] = MedianAndWorst{1'706'000, 6'320'000};
+        stages[int(FrameStage::Latency)] = MedianAndWorst{3'890'000, 8'144'999};
+        QCOMPARE(QString::fromStdString(formatStatsLine(FrameCounts{30, 29, 28, 1, 1920, 1080}, stages)),
+                 "stats: delivered 30 processed 29 painted 28 | median/worst ms: conversion 1.23/2.00, "
+                 "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14 | dropped 1 | 1920x1080");
+    }
+
+    // Every second gets its own counts and samples, closed exactly when it
+    // has ended.
+    void windowRollsOnceASecond()
+    {
+        const std::int64_t t0 = 5'000 * Ms;
+        FrameStatsWindow window(t0);
+        window.addDelivered();
+        window.addDelivered();
+        window.addDropped();
+        window.addProcessed(640, 480);
+        window.addPainted();
+        window.addSample(FrameStage::Paint, 3 * Ms);
+        window.addSample(FrameStage::Paint, 1 * Ms);
+        QCOMPARE(line(window.roll(t0 + 999 * Ms)), QString("(none)"));
+        QCOMPARE(line(window.roll(t0 + 1'000 * Ms)),
+                 "stats: delivered 2 processed 1 painted 1 | median/worst ms: conversion -, hand-over -, "
+                 "pipeline -, paint 3.00/3.00, latency - | dropped 1 | 640x480");
+        QCOMPARE(window.start(), t0 + 1'000 * Ms);
+
+        // A late roll keeps the seconds on their grid, and the size of the
+        // frames is kept from second to second ...
+        window.addDelivered();
+        QCOMPARE(line(window.roll(t0 + 1'999 * Ms)), QString("(none)"));
+        const QString late = line(window.roll(t0 + 2'300 * Ms));
+        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 |") &&
+                     late.endsWith("| dropped 0 | 640x480"),
+                 qPrintable(late));
+        QCOMPARE(window.start(), t0 + 2'000 * Ms);
+        // ... and after an idle spell the next second starts now, with one
+        // line for the whole spell rather than one per second.
+        QVERIFY(line(window.roll(t0 + 9'500 * Ms)).startsWith("stats: delivered 0 processed 0 painted 0 |"));
+        QCOMPARE(window.start(), t0 + 9'500 * Ms);
+        QCOMPARE(line(window.roll(t0 + 10'000 * Ms)), QString("(none)"));
+    }
+
+    // More samples than a second is sized for are left out of the figures,
+    // still counted, and nothing breaks.
+    void windowIgnoresSamplesBeyondCapacity()
+    {
+        FrameStatsWindow window(0);
+        for (int i = 0; i < 2'000; ++i) {
+            window.addProcessed(8, 8);
+            window.addSample(FrameStage::Pipeline, i < 1'000 ? 1 * Ms : 50 * Ms);
+        }
+        QVERIFY(line(window.roll(1'000 * Ms)).contains("processed 2000 painted 0 | median/worst ms: conversion -, "
+                                                       "hand-over -, pipeline 1.00/1.00,"));
+    }
+
+    void histogramPercentiles_data()
+    {
+        QTest::addColumn<Samples>("latencies");
+        QTest::addColumn<qint64>("p50");
+        QTest::addColumn<qint64>("p99");
+        Samples hundred;
+        for (int i = 1; i <= 100; ++i)
+            hundred.push_back(i * Ms);
+        QTest::newRow("empty") << Samples{} << qint64(0) << qint64(0);
+        QTest::newRow("1..100 ms") << hundred << 50 * Ms << 99 * Ms;
+        // Bucket edges: a latency is rounded up to the next 0.1 ms.
+        QTest::newRow("exactly on an edge") << Samples{100'000} << qint64(100'000) << qint64(100'000);
+        QTest::newRow("just past an edge") << Samples{100'001} << qint64(200'000) << qint64(200'000);
+        QTest::newRow("beyond a second") << Samples{1 * Ms, 5'000 * Ms} << 1 * Ms << 999'900'000LL;
+        Samples mostlyFast(98, 3 * Ms);
+        mostlyFast.push_back(40 * Ms);
+        mostlyFast.push_back(80 * Ms);
+        QTest::newRow("two slow of 100") << mostlyFast << 3 * Ms << 40 * Ms;
+    }
+
+    void histogramPercentiles()
+    {
+        QFETCH(Samples, latencies);
+        QFETCH(qint64, p50);
+        QFETCH(qint64, p99);
+        LatencyHistogram histogram;
+        for (std::int64_t l : latencies)
+            histogram.add(l);
+        QCOMPARE(histogram.count(), qint64(latencies.size()));
+        QCOMPARE(histogram.percentileNs(50), p50);
+        QCOMPARE(histogram.percentileNs(99), p99);
+        histogram.clear();
+        QCOMPARE(histogram.percentileNs(99), qint64(0));
+    }
+
+    void formatsTheRunLine()
+    {
+        LatencyHistogram latency;
+        QCOMPARE(QString::fromStdString(formatRunLine(FrameCounts{1, 0, 0, 1, 640, 480}, 0.04, latency, 0, 0)),
+                 "stats: 640x480 for 0.0 s: delivered 1 processed 0 painted 0 dropped 1 | latency - | CPU per "
+                 "frame: pipeline -, paint -");
+        for (std::int64_t l : {4 * Ms, 5 * Ms, 21 * Ms})
+            latency.add(l);
+        QCOMPARE(QString::fromStdString(
+                     formatRunLine(FrameCounts{4, 4, 3, 0, 1920, 1080}, 20.46, latency, 7 * Ms, 3 * Ms)),
+                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 dropped 0 | latency median "
+                 "5.00 ms, p99 21.00 ms | CPU per frame: pipeline 1.75 ms, paint 1.00 ms");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrameStats)
+#include "tst_frame_stats.moc"
