@@ -145,6 +145,7 @@ private slots:
     void randomSequence();
     // Faults the random runs found, pinned down.
     void iconHiddenWhilePressed();
+    void runningCameraLosesItsCatalogue();
 
 private:
     void build();
@@ -228,6 +229,26 @@ void TestRandomSequence::iconHiddenWhilePressed()
     QCOMPARE(form.SettingsIconRectangle->Scale().X, 1.0f);
     rig.qtTapPicture();
     QVERIFY(form.SettingsIconRectangle->Visible() && form.CameraIconRectangle->Visible());
+}
+
+// The camera's list goes empty while it runs, and cancelling the settings
+// panel re-reads it: the camera keeps running, so a resize must still fit
+// its picture into the output rather than keep drawing where the larger
+// window had it.
+void TestRandomSequence::runningCameraLosesItsCatalogue()
+{
+    CameraFixture fx(FrontSettings);
+    F& form = fx.f();
+    QVERIFY(fx.show(800, 600));
+    fx.press(form.CameraIconRectangle);
+    fx.openSettings();
+    fx.source->setCaptureSettings(TCameraKind::FrontCamera, {});
+    form.OutputRectangleClick(nullptr);
+    QVERIFY(form.CameraComponent->Active() && form.CameraCaptureSettings.empty());
+    fx.resizeHidden(200, 100);
+    // 640x480 fitted to the height of 200x100: 133 wide, centred.
+    const TRectF& dest = form.OutputDestRect;
+    QCOMPARE(text(dest), text(TRectF{33, 0, 166, 100}));
 }
 
 void TestRandomSequence::build()
@@ -527,7 +548,7 @@ QString TestRandomSequence::invariants()
         return QString("window %1x%2, output area %3x%4, output bitmap %5x%6")
             .arg(client.width()).arg(client.height()).arg(form.ScreenWidth).arg(form.ScreenHeight)
             .arg(out.width()).arg(out.height());
-    if (!form.CameraCaptureSettings.empty() && !inside(form.OutputDestRect, out))
+    if ((!form.CameraCaptureSettings.empty() || active) && !inside(form.OutputDestRect, out))
         return QString("picture at %1, outside the %2x%3 output").arg(text(form.OutputDestRect)).arg(out.width())
             .arg(out.height());
     return {};
