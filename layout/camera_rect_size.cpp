@@ -7,7 +7,11 @@
 
 void TQuorlEyeMainForm::GetCameraRectSize()
 {
-    if (CameraCaptureSettings.empty())
+    // Without a catalogue there is nothing to fit, unless the camera still
+    // runs on the setting it took before its list went empty (re-read when
+    // the settings panel is cancelled): its frames are still drawn, and
+    // must land inside the output as it is now.
+    if (CameraCaptureSettings.empty() && !CameraComponent->Active())
         return;
     if (CameraComponent->Active()) {
         TVideoCaptureSetting setting;

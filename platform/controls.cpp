@@ -276,6 +276,16 @@ protected:
             fire(m_control->OnMouseLeave, static_cast<TObject*>(m_control));
     }
 
+    // A control hidden while pressed gets neither the release nor Qt's leave
+    // (the press still holds the pointer). The pointer has left it all the
+    // same: end the press without a click, or a pressed icon that fades out
+    // would leave every other control deaf to the pointer.
+    void hideEvent(QHideEvent*) override
+    {
+        if (m_control && std::exchange(m_pointer.pressed, false))
+            fire(m_control->OnMouseLeave, static_cast<TObject*>(m_control));
+    }
+
 private:
     PointerTracker m_pointer;
 };

@@ -244,7 +244,10 @@ private slots:
             tick();
         const int steps = ticksBefore - 200, hold = steps < 9 ? 200 : 0;
         const float held = f.SettingsIconRectangle->Opacity();
-        (f.*Icons[icon].Click)(f.*Icons[icon].Icon);
+        // Through a reference: with -fsanitize=undefined, GCC 12 reads a
+        // garbage index in Icons[icon] written inline in a member-pointer call.
+        const IconCase& c = Icons[icon];
+        (f.*c.Click)(f.*c.Icon);
 
         for (int i = 1; i <= hold; ++i)
             tick();

@@ -84,6 +84,8 @@ std::optional<TVideoCaptureSetting> ScriptedCameraSource::start(TCameraKind Kind
             m_threadFrames.emplace_back(solidImage(taken.Width, taken.Height, 0xFF000000));
             m_threadFrames.emplace_back(solidImage(taken.Width, taken.Height, 0xFFFFFFFF));
         }
+        m_runLateFrames = lateFrames;
+        m_threadAlive.store(true);
         m_thread = std::thread(&ScriptedCameraSource::run, this);
     }
     return taken;
@@ -100,10 +102,13 @@ void ScriptedCameraSource::stop()
 
 void ScriptedCameraSource::run()
 {
+    int late = m_runLateFrames;
     for (;;) {
         for (const TestFrame& frame : m_threadFrames) {
-            if (m_stopRequested.load() || m_vanished.load())
+            if (m_vanished.load() || (m_stopRequested.load() && late-- <= 0)) {
+                m_threadAlive.store(false);
                 return;
+            }
             m_sink->frameReady(frame, ++m_delivered);
         }
     }

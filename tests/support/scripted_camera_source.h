@@ -8,6 +8,9 @@
 // Not modelled: a camera that still reports itself running after stop().
 // stop() promises that the capture thread is gone when it returns, and the
 // camera component reports Active() false from SetActive(false) on anyway.
+// A camera slow to stop is modelled: with lateFrames its thread goes on
+// delivering frames after stop() asked it to end, as a driver flushing its
+// queue does; stop() still returns only once the thread is gone.
 
 #include <QImage>
 
@@ -55,6 +58,9 @@ public:
     // over and over, without pause, until stop() or vanish(). Without
     // frames it alternates black and white frames of the started size.
     void setCaptureThread(bool On, std::vector<QImage> Frames = {});
+    // Frames the capture thread still delivers after stop() was called,
+    // taken at start().
+    int lateFrames = 0;
 
     // Delivers Image to the sink of the last start, synchronously on the
     // calling thread, also after stop() (late frames must be dropped). The
@@ -69,6 +75,10 @@ public:
     TCameraKind lastStartedKind() const { return m_lastKind; }
     TVideoCaptureSetting lastStartedSetting() const { return m_lastSetting; }
     std::int64_t framesDelivered() const { return m_delivered.load(); }
+    // True while a capture thread runs (it may have vanished and not yet
+    // have been joined).
+    bool threadAlive() const { return m_threadAlive.load(); }
+    bool vanished() const { return m_vanished.load(); }
 
     std::vector<TVideoCaptureSetting> captureSettings(TCameraKind Kind) override;
     TVideoCaptureSetting resolveSetting(TCameraKind Kind, const TVideoCaptureSetting& Wanted) override;
@@ -90,6 +100,8 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<bool> m_vanished{false};
+    std::atomic<bool> m_threadAlive{false};
+    int m_runLateFrames = 0;
     std::atomic<int> m_startCount{0};
     std::atomic<int> m_stopCount{0};
     std::atomic<std::int64_t> m_delivered{0};
