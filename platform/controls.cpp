@@ -865,9 +865,31 @@ void TButton::textChanged()
 
 // --------------------------------------------------------------------- TMemo
 
+namespace {
+
+// The memo's text can be selected and copied, never dragged out. A press on
+// selected text would make the next move start a text drag, and Qt hands
+// the press over to the drag: the memo never gets the release. A move that
+// left the box has then started Qt's auto-scroll timer, which goes on
+// sending the memo moves with the button down, each beyond the drag
+// distance starting another drag, and every drag takes the press from
+// whichever control holds it. So a press always starts a new selection
+// (Shift still extends the old one).
+class MemoEdit final : public QPlainTextEdit {
+protected:
+    void mousePressEvent(QMouseEvent* E) override
+    {
+        if (E->button() == Qt::LeftButton && !(E->modifiers() & Qt::ShiftModifier) && textCursor().hasSelection())
+            setTextCursor(cursorForPosition(E->position().toPoint()));
+        QPlainTextEdit::mousePressEvent(E);
+    }
+};
+
+}  // namespace
+
 TMemo::TMemo(TComponent* AOwner) : TControl(AOwner)
 {
-    auto* edit = new QPlainTextEdit;
+    auto* edit = new MemoEdit;
     edit->setLineWrapMode(QPlainTextEdit::NoWrap);
     setWidget(edit);
     m_lines.OnChange = [this] {

@@ -3,6 +3,7 @@
 // who gets the click.
 #define QTEST_QPA_MOUSE_HANDLING
 
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -169,6 +170,30 @@ private slots:
         }
         drive(*form, steps);
         QTEST(log.join(' '), "expected");
+    }
+
+    // Dragging over a memo's text selects it; a press on the selection
+    // starts a new selection rather than a text drag. A drag would take the
+    // press over: the memo would never get its release, and its auto-scroll
+    // (started by the move out of the box) would go on starting drags that
+    // take the press from other controls.
+    void memoPressOnSelection()
+    {
+        auto form = shownForm();
+        auto* memo = place(new TMemo(form.get()), form.get(), {0, 0, 300, 100});
+        memo->SetReadOnly(true);
+        memo->Lines().Add("Some animals see only what moves, never what stands still.");
+        QStringList log;
+        memo->OnMouseUp = [&log](auto...) { log << "M:up"; };
+        logged(place(new TRectangle(form.get()), form.get(), {0, 200, 100, 300}), "R", log);
+        auto* edit = static_cast<QPlainTextEdit*>(memo->widget());
+        drive(*form, "p10,12 m200,12 r200,12");
+        const QTextCursor first = edit->textCursor();
+        QVERIFY(first.hasSelection());
+        drive(*form, "p60,12 m350,250 r350,250");
+        QVERIFY(edit->textCursor().selectionStart() > first.selectionStart());
+        drive(*form, "p50,250 m51,251 r51,251");
+        QCOMPARE(log.join(' '), "M:up M:up R:down(50,50) R:up R:click");
     }
 
     // A 280 px bar from 0 to 10 at Value 5: the thumb centre runs from x 6
