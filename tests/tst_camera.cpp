@@ -308,14 +308,12 @@ private slots:
     void defaultResolution()
     {
         QFETCH(Settings, offered);
-        QFETCH(TVideoCaptureSetting, inForce);
-        QFETCH(QString, trackBar);
         CameraFixture fx(offered);
         auto& f = fx.f();
-        QCOMPARE(f.CameraComponent->GetCaptureSetting(), inForce);
-        QCOMPARE(fx.trackBar(), trackBar);
+        QTEST(f.CameraComponent->GetCaptureSetting(), "inForce");
+        QTEST(fx.trackBar(), "trackBar");
         fx.press(f.CameraIconRectangle);
-        QCOMPARE(f.ActiveCaptureSetting, inForce);  // the picture fits what the camera captures
+        QTEST(f.ActiveCaptureSetting, "inForce");  // the picture fits what the camera captures
     }
 
     // Whatever the system itself does to the track bar reaches neither
@@ -335,18 +333,16 @@ private slots:
     void trackBarHandlers()
     {
         QFETCH(Settings, back);
-        QFETCH(QString, trackBar);
-        QFETCH(QString, dragged);
         // 640x480 is entry 0, so the thumb starts at the maximum.
         CameraFixture fx({mode(640, 480, 30), mode(800, 600, 30), mode(1024, 768, 30), mode(1280, 720, 30)}, back);
         auto& f = fx.f();
         QCOMPARE(fx.trackBar(), "640x480 @ 3/3");
         fx.click(f.SwitchFrontAndBackCameraIconRectangle);
-        QCOMPARE(fx.trackBar(), trackBar);
+        QTEST(fx.trackBar(), "trackBar");
         QVERIFY(!f.IsResolutionChanged);
         const TVideoCaptureSetting inForce = f.CameraComponent->GetCaptureSetting();
         f.CameraResolutionsTrackBar->userTrack(0.0f);
-        QCOMPARE(fx.trackBar(), dragged);
+        QTEST(fx.trackBar(), "dragged");
         QVERIFY(!f.IsResolutionChanged);
         f.CameraResolutionsTrackBar->userRelease();
         QVERIFY(f.IsResolutionChanged);

@@ -95,17 +95,9 @@ private slots:
         QCOMPARE(form.Position(), TFormPosition::DesktopCenter);
 
         // Stacking order: the window's direct children in definition order.
-        const char* const stacking[] = {"OutputRectangle",
-                                        "CameraResolutionsTrackBar",
-                                        "CameraIconRectangle",
-                                        "SettingsIconRectangle",
-                                        "EyeIconRectangle",
-                                        "WarningCalloutRectangle",
-                                        "AboutIconRectangle",
-                                        "SwitchFrontAndBackCameraIconRectangle",
-                                        "AboutMemo",
-                                        "CameraResolutionsRectangle",
-                                        "OKButton"};
+        const char* const stacking[] = {"OutputRectangle", "CameraResolutionsTrackBar", "CameraIconRectangle",
+            "SettingsIconRectangle", "EyeIconRectangle", "WarningCalloutRectangle", "AboutIconRectangle",
+            "SwitchFrontAndBackCameraIconRectangle", "AboutMemo", "CameraResolutionsRectangle", "OKButton"};
         QCOMPARE(form.ChildrenCount(), int(std::size(stacking)));
         for (int i = 0; i < form.ChildrenCount(); ++i) {
             QCOMPARE(form.Children(i)->Name(), std::string(stacking[i]));
@@ -190,8 +182,7 @@ private slots:
             {form.SwitchFrontAndBackCameraIconRectangle, "camera_front"},
             {form.AboutIconRectangle, "about_icon"},   {form.EyeIconRectangle, "eye_quorl"}};
         for (const auto& [icon, key] : icons) {
-            QCOMPARE(icon->Width(), 128.0f);
-            QCOMPARE(icon->Height(), 128.0f);
+            QCOMPARE(QSizeF(icon->Width(), icon->Height()), QSizeF(128, 128));
             QCOMPARE(icon->Fill().Kind(), TBrushKind::Bitmap);
             QCOMPARE(icon->Fill().WrapMode(), TWrapMode::TileStretch);
             QCOMPARE(icon->Stroke().Kind(), TBrushKind::None);
@@ -216,12 +207,10 @@ private slots:
         QVERIFY(lines[3].rfind("The program simulates vision of the quorl eye", 0) == 0);
         QCOMPARE((std::vector<std::string>(lines.begin() + 5, lines.end())),
                  (std::vector<std::string>{"Made by", "https://www.example.org/quorl-eye", "for", "https://www.example.org/"}));
-        QCOMPARE(form.AboutMemo->Width(), 400.0f);
-        QCOMPARE(form.AboutMemo->Height(), 200.0f);
+        QCOMPARE(QSizeF(form.AboutMemo->Width(), form.AboutMemo->Height()), QSizeF(400, 200));
 
         // The output: the whole client area until a picture is fitted.
-        QCOMPARE(form.ScreenWidth, 640.0);
-        QCOMPARE(form.ScreenHeight, 480.0);
+        QCOMPARE(QSizeF(form.ScreenWidth, form.ScreenHeight), QSizeF(640, 480));
         QCOMPARE(form.OutputDestRect, (TRectF{0, 0, 640, 480}));
         QCOMPARE(form.CameraSourceRect, TRectF{});
         QCOMPARE(form.OutputBitmap().Width(), 300);
@@ -247,14 +236,13 @@ private slots:
         QTest::addColumn<int>("landscape");
         QTest::addColumn<double>("screenScale");
 
-        QTest::newRow("landscape") << true << int(TScreenOrientation::Landscape) << 2.0f << 1 << 2.0;
-        QTest::newRow("portrait") << true << int(TScreenOrientation::Portrait) << 1.0f << 0 << 1.0;
-        QTest::newRow("inverted portrait") << true << int(TScreenOrientation::InvertedPortrait) << 1.0f << 0 << 1.0;
-        QTest::newRow("inverted landscape") << true << int(TScreenOrientation::InvertedLandscape) << 1.0f << 1
-                                            << 1.0;
+        using O = TScreenOrientation;
+        QTest::newRow("landscape") << true << int(O::Landscape) << 2.0f << 1 << 2.0;
+        QTest::newRow("portrait") << true << int(O::Portrait) << 1.0f << 0 << 1.0;
+        QTest::newRow("inverted portrait") << true << int(O::InvertedPortrait) << 1.0f << 0 << 1.0;
+        QTest::newRow("inverted landscape") << true << int(O::InvertedLandscape) << 1.0f << 1 << 1.0;
         QTest::newRow("no screen service: scale 1, never 0") << false << 0 << 0.0f << 1 << 1.0;
-        QTest::newRow("a service reporting scale 0") << true << int(TScreenOrientation::Landscape) << 0.0f << 1
-                                                     << 1.0;
+        QTest::newRow("a service reporting scale 0") << true << int(O::Landscape) << 0.0f << 1 << 1.0;
     }
 
     void screenSize()
@@ -262,18 +250,14 @@ private slots:
         QFETCH(bool, hasService);
         QFETCH(int, orientation);
         QFETCH(float, scale);
-        QFETCH(int, landscape);
-        QFETCH(double, screenScale);
-
         FakeScreenService screen;
         screen.orientation = static_cast<TScreenOrientation>(orientation);
         screen.scale = scale;
         InstallScreenService(hasService ? &screen : nullptr);
         TQuorlEyeMainForm form(nullptr);
-        QCOMPARE(form.IsLandscape, landscape);
-        QCOMPARE(form.ScreenScale, screenScale);
-        QVERIFY(std::isfinite(form.ScreenHeight));
-        QCOMPARE(form.ScreenHeight, 480.0);
+        QTEST(form.IsLandscape, "landscape");
+        QTEST(form.ScreenScale, "screenScale");
+        QCOMPARE(form.ScreenHeight, 480.0);  // not divided by a zero scale
         RestoreDesktopScreenService();
     }
 };

@@ -6,9 +6,8 @@ TestFrame::TestFrame(const QImage& Image) : m_image(Image.convertToFormat(QImage
 
 void TestFrame::writeRgb32(std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const
 {
-    const std::size_t rowBytes = std::size_t(m_image.width()) * 4;
     for (int y = 0; y < m_image.height(); ++y)
-        std::memcpy(Dst + y * BytesPerLine, m_image.constScanLine(y), rowBytes);
+        std::memcpy(Dst + y * BytesPerLine, m_image.constScanLine(y), std::size_t(m_image.width()) * 4);
 }
 
 QImage solidImage(int Width, int Height, std::uint32_t Color)
@@ -65,7 +64,6 @@ std::optional<TVideoCaptureSetting> ScriptedCameraSource::start(TCameraKind Kind
                                                                 CameraSink& Sink)
 {
     ++m_startCount;
-    m_lastKind = Kind;
     m_lastSetting = Setting;
     if (failStart)
         return std::nullopt;

@@ -1,16 +1,10 @@
 #pragma once
 
-// A camera source under the test's control: which settings each camera
-// offers, which setting it takes, whether it starts, the frames it delivers
-// (one at a time from the test, or at full speed from a capture thread of
-// its own), and a camera that vanishes while running.
-//
-// Not modelled: a camera that still reports itself running after stop().
-// stop() promises that the capture thread is gone when it returns, and the
-// camera component reports Active() false from SetActive(false) on anyway.
-// A camera slow to stop is modelled: with lateFrames its thread goes on
-// delivering frames after stop() asked it to end, as a driver flushing its
-// queue does; stop() still returns only once the thread is gone.
+// A camera source under the test's control: the settings each camera offers
+// and takes, whether it starts, its frames (one at a time from the test, or
+// at full speed from a capture thread of its own), a camera that vanishes
+// while running, and one slow to stop (lateFrames, as a driver flushing its
+// queue). stop() returns only once the capture thread is gone.
 
 #include <QImage>
 
@@ -31,7 +25,6 @@ public:
     int width() const override { return m_image.width(); }
     int height() const override { return m_image.height(); }
     void writeRgb32(std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const override;
-    const QImage& image() const { return m_image; }
 
 private:
     QImage m_image;
@@ -55,28 +48,25 @@ public:
     // start() fails while set.
     bool failStart = false;
     // With a capture thread, start() launches a thread that delivers Frames
-    // over and over, without pause, until stop() or vanish(). Without
-    // frames it alternates black and white frames of the started size.
+    // (else black and white ones of the started size) over and over until
+    // stop() or vanish().
     void setCaptureThread(bool On, std::vector<QImage> Frames = {});
     // Frames the capture thread still delivers after stop() was called,
     // taken at start().
     int lateFrames = 0;
 
-    // Delivers Image to the sink of the last start, synchronously on the
-    // calling thread, also after stop() (late frames must be dropped). The
-    // component started last must still exist.
+    // Delivers Image to the sink of the last start on the calling thread,
+    // also after stop(): late frames must be dropped.
     void deliver(const QImage& Image);
-    // The camera goes away: isRunning() turns false at once and the capture
-    // thread ends by itself. stop() still has to be called.
+    // isRunning() turns false at once, the capture thread ends by itself;
+    // stop() still has to be called.
     void vanish();
 
     int startCount() const { return m_startCount.load(); }
     int stopCount() const { return m_stopCount.load(); }
-    TCameraKind lastStartedKind() const { return m_lastKind; }
     TVideoCaptureSetting lastStartedSetting() const { return m_lastSetting; }
     std::int64_t framesDelivered() const { return m_delivered.load(); }
-    // True while a capture thread runs (it may have vanished and not yet
-    // have been joined).
+    // True while a capture thread runs (also a vanished one not yet joined).
     bool threadAlive() const { return m_threadAlive.load(); }
     bool vanished() const { return m_vanished.load(); }
 
@@ -105,6 +95,5 @@ private:
     std::atomic<int> m_startCount{0};
     std::atomic<int> m_stopCount{0};
     std::atomic<std::int64_t> m_delivered{0};
-    TCameraKind m_lastKind = TCameraKind::Default;
     TVideoCaptureSetting m_lastSetting;
 };
