@@ -16,18 +16,26 @@ void FakeV4l2Io::pushFrame(Bytes Frame, std::int64_t TimestampNs, std::uint32_t 
     update();
 }
 
-void FakeV4l2Io::vanish()
+void FakeV4l2Io::vanish(const std::string& Path)
 {
     std::lock_guard Lock(m_mutex);
-    if (auto Node = m_devices.extract(m_path))
+    if (auto Node = m_devices.extract(Path.empty() ? m_path : Path))
         m_unplugged.insert(std::move(Node));
     update();
 }
 
-void FakeV4l2Io::replug()
+void FakeV4l2Io::plug()
 {
     std::lock_guard Lock(m_mutex);
     m_devices.merge(m_unplugged);
+}
+
+std::vector<std::string> FakeV4l2Io::listDevices()
+{
+    std::lock_guard Lock(m_mutex);
+    std::vector<std::string> Present;
+    std::ranges::copy_if(m_order, std::back_inserter(Present), [&](auto& Path) { return m_devices.contains(Path); });
+    return Present;
 }
 
 // Fills queued buffers with pending frames, as a streaming camera does, and
@@ -51,23 +59,27 @@ int FakeV4l2Io::open(const char* Path, int)
 {
     std::lock_guard Lock(m_mutex);
     log("open");
-    auto It = m_devices.find(Path);
-    if (It == m_devices.end() || m_fd >= 0)
-        return fail(It == m_devices.end() ? ENOENT : EBUSY);
+    if (!m_devices.contains(Path))
+        return fail(ENOENT);
     if (const int Errno = refused(Path, "open"))
         return fail(Errno);
-    m_path = Path;
-    return m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int Fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_fd >= 0)
+        m_listing[Fd] = Path;
+    else
+        m_path = Path, m_fd = Fd;
+    return Fd;
 }
 
 int FakeV4l2Io::close(int Fd)
 {
     std::lock_guard Lock(m_mutex);
-    if (Fd < 0 || Fd != m_fd)
+    if (Fd < 0 || (Fd != m_fd && !m_listing.erase(Fd)))
         return fail(EBADF);
     log("close");
-    ::close(m_fd);
-    m_fd = -1;
+    ::close(Fd);
+    if (Fd == m_fd)
+        m_fd = -1;
     return 0;
 }
 
@@ -96,19 +108,21 @@ int FakeV4l2Io::munmap(void* Address, std::size_t)
 int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
 {
     std::lock_guard Lock(m_mutex);
-    if (Fd < 0 || Fd != m_fd)
+    const bool Listing = m_listing.contains(Fd);
+    if (Fd < 0 || (Fd != m_fd && !Listing))
         return fail(EBADF);
+    const std::string& Path = Listing ? m_listing.at(Fd) : m_path;
     // Every call past the enumeration is logged, failed or not.
     static const std::map<unsigned long, const char*> Names = {{VIDIOC_S_FMT, "S_FMT"}, {VIDIOC_S_PARM, "S_PARM"},
         {VIDIOC_G_FMT, "G_FMT"}, {VIDIOC_G_PARM, "G_PARM"}, {VIDIOC_REQBUFS, "REQBUFS"}, {VIDIOC_QUERYBUF, "QUERYBUF"},
         {VIDIOC_QBUF, "QBUF"}, {VIDIOC_DQBUF, "DQBUF"}, {VIDIOC_STREAMON, "STREAMON"}, {VIDIOC_STREAMOFF, "STREAMOFF"}};
     if (Names.contains(Request))
         log(Names.at(Request));
-    if (gone())
+    if (!m_devices.contains(Path))
         return fail(ENODEV);
-    if (const int Errno = Names.contains(Request) ? refused(m_path, Names.at(Request)) : 0)
+    if (const int Errno = Names.contains(Request) ? refused(Path, Names.at(Request)) : 0)
         return fail(Errno);
-    const FakeDeviceSetup& S = m_devices.at(m_path);
+    const FakeDeviceSetup& S = m_devices.at(Path);
     auto* Desc = static_cast<v4l2_fmtdesc*>(Arg);
     auto* Size = static_cast<v4l2_frmsizeenum*>(Arg);
     auto* Interval = static_cast<v4l2_frmivalenum*>(Arg);
@@ -127,21 +141,29 @@ int FakeV4l2Io::ioctl(int Fd, unsigned long Request, void* Arg)
         const auto F = std::ranges::find(S.Formats, Size->pixel_format, &FakeFormat::PixelFormat);
         if (F == S.Formats.end() || Size->index >= std::max<std::size_t>(F->Sizes.size(), 1))
             return fail(EINVAL);
-        Size->type = F->Sizes.empty() ? V4L2_FRMSIZE_TYPE_STEPWISE : V4L2_FRMSIZE_TYPE_DISCRETE;
-        Size->stepwise = {160, 1920, 16, 120, 1080, 8};  // the discrete size below, when listed
+        Size->type = F->Sizes.empty() ? F->SizeType : std::uint32_t(V4L2_FRMSIZE_TYPE_DISCRETE);
+        Size->stepwise = F->SizeRange;  // the discrete size below, when listed
         if (!F->Sizes.empty())
             Size->discrete = {F->Sizes[Size->index].Width, F->Sizes[Size->index].Height};
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS:
-        for (const FakeFormat& F : S.Formats)
+        for (const FakeFormat& F : S.Formats) {
+            if (F.PixelFormat != Interval->pixel_format)
+                continue;
+            if (F.IntervalType && Interval->index == 0) {
+                Interval->type = F.IntervalType;
+                Interval->stepwise = F.IntervalRange;
+                return 0;
+            }
             for (const FakeFrameSize& Listed : F.Sizes)
-                if (F.PixelFormat == Interval->pixel_format && Listed.Width == Interval->width
-                    && Listed.Height == Interval->height && Interval->index < Listed.Intervals.size()) {
+                if (!F.IntervalType && Listed.Width == Interval->width && Listed.Height == Interval->height
+                    && Interval->index < Listed.Intervals.size()) {
                     Interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
                     Interval->discrete = Listed.Intervals[Interval->index];
                     return 0;
                 }
+        }
         return fail(EINVAL);
     }
 

@@ -1,11 +1,12 @@
 #pragma once
 
 // V4L2 devices in memory behind the V4l2Io seam. A test describes the nodes,
-// queues frames into the device the source has open, pulls that device away
-// and reads back the calls the source made. One node is open at a time (as
-// the source does); its descriptor is a real eventfd, readable while a filled
-// buffer waits or the device is gone, so poll() is the kernel's own and also
-// wakes on the source's stop eventfd.
+// queues frames into the device the source has open, plugs nodes in and
+// pulls them out, and reads back the calls the source made. One node streams
+// at a time (as the source does); its descriptor is a real eventfd, readable
+// while a filled buffer waits or the device is gone, so poll() is the
+// kernel's own and also wakes on the source's stop eventfd. Other nodes may
+// be opened meanwhile to list what they offer.
 
 #include <linux/videodev2.h>
 
@@ -31,8 +32,13 @@ struct FakeFrameSize {
 
 struct FakeFormat {
     std::uint32_t PixelFormat = 0;
-    std::vector<FakeFrameSize> Sizes{};  // none: one stepwise range instead
+    std::vector<FakeFrameSize> Sizes{};  // none: one range of sizes instead
     std::uint32_t Flags = 0;  // V4L2_FMT_FLAG_EMULATED for libv4l2's conversions
+    std::uint32_t SizeType = V4L2_FRMSIZE_TYPE_STEPWISE;  // of the range
+    v4l2_frmsize_stepwise SizeRange{160, 1920, 16, 120, 1080, 8};
+    // Set: every size of the format lists this one range of intervals.
+    std::uint32_t IntervalType = 0;
+    v4l2_frmival_stepwise IntervalRange{};
 };
 
 struct FakeDeviceSetup {
@@ -46,6 +52,7 @@ struct FakeDeviceSetup {
     std::uint32_t Padding = 0;  // bytes after each row of pixels
     // What the device makes of the format (S_FMT) or frame interval (S_PARM) it is asked for.
     std::function<void(v4l2_pix_format&, v4l2_fract&)> Adjust = [](v4l2_pix_format&, v4l2_fract&) {};
+    bool Plugged = true;  // false: plugged in later, by plug()
 };
 
 class FakeV4l2Io final : public V4l2Io {
@@ -54,13 +61,15 @@ public:
     {
         for (auto& Setup : Devices) {
             m_order.push_back(Setup.Path);
-            m_devices[Setup.Path] = std::move(Setup);
+            (Setup.Plugged ? m_devices : m_unplugged)[Setup.Path] = std::move(Setup);
         }
     }
 
     void pushFrame(Bytes Frame, std::int64_t TimestampNs = 0, std::uint32_t Flags = 0);
-    void vanish();  // unplugged: every call on it fails with ENODEV, opening it with ENOENT
-    void replug();  // the unplugged nodes are back, as set up
+    // Unplugged (by default the node opened last): every call on it fails
+    // with ENODEV, opening it with ENOENT, and the node is no longer listed.
+    void vanish(const std::string& Path = {});
+    void plug();  // the unplugged nodes are (back) in, as set up
     void refuse(const std::string& Path, const std::string& Call, int Errno)  // from now on
     {
         std::lock_guard Lock(m_mutex);
@@ -68,7 +77,11 @@ public:
     }
     // The calls made so far, as "open S_FMT G_FMT ... ".
     std::string calls() const { std::lock_guard Lock(m_mutex); return m_calls; }
-    bool released() const { std::lock_guard Lock(m_mutex); return m_fd < 0 && m_mapped.empty(); }  // fd and memory
+    bool released() const  // descriptors and memory
+    {
+        std::lock_guard Lock(m_mutex);
+        return m_fd < 0 && m_listing.empty() && m_mapped.empty();
+    }
     v4l2_pix_format format() const { std::lock_guard Lock(m_mutex); return m_format; }
     // Frames the source has dequeued so far; waits up to 10 s for the count to reach Count.
     std::size_t dequeued() const { std::lock_guard Lock(m_mutex); return m_dequeued; }
@@ -89,7 +102,7 @@ public:
     void* mmap(void* Address, std::size_t Length, int Protection, int Flags, int Fd, std::int64_t Offset) override;
     int munmap(void* Address, std::size_t Length) override;
     int poll(pollfd* Fds, nfds_t Count, int TimeoutMs) override { return ::poll(Fds, Count, TimeoutMs); }
-    std::vector<std::string> listDevices() override { return m_order; }
+    std::vector<std::string> listDevices() override;
 
 private:
     struct Buffer {
@@ -117,6 +130,7 @@ private:
     // The open node and its stream; buffers outlive close, as mapped memory does.
     int m_fd = -1;
     std::string m_path;
+    std::map<int, std::string> m_listing;  // nodes opened while another one is open
     bool m_streaming = false;
     v4l2_pix_format m_format{};
     v4l2_fract m_interval{};
