@@ -318,29 +318,54 @@ std::string noUsableFormatMessage(const std::string& Path)
 V4l2CameraSource::V4l2CameraSource(std::shared_ptr<V4l2Io> Io, MessageHandler Report)
     : m_io(std::move(Io)), m_report(Report ? std::move(Report) : MessageHandler(printLine))
 {
+    // At once, so that what is wrong with a camera is told at start.
+    m_devices = listCameras();
+}
+
+// The capture devices present now, in node order. Every node is opened and
+// asked afresh, except the one we stream from: it is there for as long as it
+// streams, and a second open would only disturb it.
+std::vector<V4l2CameraSource::Device> V4l2CameraSource::listCameras()
+{
+    std::vector<Device> Found;
     bool Complained = false;
     for (const std::string& Path : m_io->listDevices()) {
+        if (m_capture && m_running && Path == m_capture->Path) {
+            const auto Streaming = std::ranges::find(m_devices, Path, &Device::Path);
+            if (Streaming != m_devices.end()) {
+                Found.push_back(*Streaming);
+                continue;
+            }
+        }
         const int Fd = m_io->open(Path.c_str(), O_RDWR | O_NONBLOCK);
         if (Fd < 0) {
-            m_report(cannotOpenMessage(Path, errno));
-            Complained = true;
+            // A node pulled out between the directory listing and the open is
+            // simply not there.
+            if (errno != ENOENT && errno != ENODEV && errno != ENXIO) {
+                tellOnce(Path, cannotOpenMessage(Path, errno));
+                Complained = true;
+            }
             continue;
         }
         v4l2_capability Caps{};
         const bool Capture = retryIoctl(*m_io, Fd, VIDIOC_QUERYCAP, &Caps) == 0 && isCaptureDevice(Caps);
-        Device Found{Path, Capture ? listOffers(*m_io, Fd) : std::vector<Offer>()};
+        Device Listed{Path, Capture ? listOffers(*m_io, Fd) : std::vector<Offer>()};
         m_io->close(Fd);
         if (!Capture)
             continue;
-        if (Found.Offers.empty()) {
-            m_report(noUsableFormatMessage(Path));
+        if (Listed.Offers.empty()) {
+            tellOnce(Path, noUsableFormatMessage(Path));
             Complained = true;
             continue;
         }
-        m_devices.push_back(std::move(Found));
+        Found.push_back(std::move(Listed));
     }
-    if (m_devices.empty() && !Complained)
-        m_report(noCameraMessage());
+    // Told again only after a camera was there in between.
+    if (Found.empty() && !Complained)
+        tellOnce(std::string(), noCameraMessage());
+    else if (!Found.empty())
+        m_told.erase(std::string());
+    return Found;
 }
 
 // Every click on the camera icon tries the device again; a user who is told
@@ -367,6 +392,10 @@ const V4l2CameraSource::Device* V4l2CameraSource::device(TCameraKind Kind) const
 
 std::vector<TVideoCaptureSetting> V4l2CameraSource::captureSettings(TCameraKind Kind)
 {
+    // Listed afresh at every ask, so a camera plugged in since the last one
+    // is offered and one pulled out is not; resolveSetting() and start()
+    // then go by this listing.
+    m_devices = listCameras();
     std::vector<TVideoCaptureSetting> Settings;
     if (const Device* D = device(Kind))
         for (const Offer& O : D->Offers)

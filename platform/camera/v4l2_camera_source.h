@@ -2,9 +2,11 @@
 
 // Real webcams through V4L2 (libv4l2).
 //
-// At construction the source looks at every /dev/video* node once and keeps
-// the capture devices (many webcams add a metadata node, which is skipped):
-// the first is the front camera, the second the back camera. A camera's
+// Whenever it is asked for a camera's capture settings, the source looks at
+// every /dev/video* node afresh and keeps the capture devices (many webcams
+// add a metadata node, which is skipped): the first is the front camera, the
+// second the back camera. So a webcam plugged in while the program runs is
+// found at the next ask, and one pulled out is no longer offered. A camera's
 // capture settings are its discrete frame sizes in the pixel formats we can
 // turn into RGB32 - YUYV (own conversion), MJPEG (TurboJPEG) and RGB24/BGR24
 // (native, or libv4l2's conversion of anything else) - each size once, at the
@@ -65,6 +67,7 @@ public:
     struct Capture;
 
 private:
+    std::vector<Device> listCameras();
     const Device* device(TCameraKind Kind) const;
     void captureLoop(Capture& C);
     void releaseDevice(Capture& C);
