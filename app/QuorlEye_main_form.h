@@ -153,6 +153,9 @@ public:
     bool IsResolutionChanged = false;
     bool IsCameraToggled = false;
     bool CameraWasActive = false;
+    // Set by a front/back switch that found the camera running but could
+    // not run the newly selected one; the next switch starts the camera.
+    bool IsCameraOnWanted = false;
     TStopwatch CameraToggleStopwatch;
     int ExitCameraTimerCount = 0;
     int CameraPictureWidth = 0;

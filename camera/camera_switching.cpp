@@ -5,6 +5,42 @@
 
 #include "app/QuorlEye_main_form.h"
 
+namespace {
+
+// Selects the other camera with the camera stopped, lists its capture
+// settings afresh (a camera plugged in since the last listing is found here,
+// one pulled out is gone) and runs it when the camera ran before.
+//
+// The other camera may not be there (a machine with one webcam) or may fail
+// to start: the camera is then off, and the icon and the picture say so - no
+// "camera_on" over a frozen last frame. The user's "on" is kept for the next
+// switch, so switching back to a camera that works starts it again; only a
+// click on the camera icon changes that wish.
+void selectCamera(TQuorlEyeMainForm& Form, TCameraKind Kind)
+{
+    TCameraComponent& camera = *Form.CameraComponent;
+    const bool wanted = camera.Active() || Form.IsCameraOnWanted;
+    camera.SetActive(false);
+    camera.SetKind(Kind);
+    Form.IsFrontCamera = Kind == TCameraKind::FrontCamera;
+    Form.GetCameraAllResolutions();
+    camera.SetActive(wanted);
+    Form.GetCameraRectSize();
+
+    const bool on = camera.Active();
+    Form.IsCameraOnWanted = wanted && !on;
+    Form.LoadBitmapFromImageBook(Form.CameraIconRectangle, on ? "camera_on" : "camera_off");
+    if (wanted && !on) {
+        TCanvas& canvas = Form.OutputBitmap().Canvas();
+        if (canvas.BeginScene()) {
+            canvas.Clear(TAlphaColors::Black);
+            canvas.EndScene();
+        }
+    }
+}
+
+}  // namespace
+
 void TQuorlEyeMainForm::CameraIconRectangleClick(TObject*)
 {
     // A press held longer than the limit is no click; exactly 500 ms counts.
@@ -24,6 +60,7 @@ void TQuorlEyeMainForm::CameraIconRectangleClick(TObject*)
         return;
     }
     IsCameraToggled = true;
+    IsCameraOnWanted = false;
     CameraToggleStopwatch.Reset();
     CameraToggleStopwatch.Start();
     CameraComponent->SetActive(!CameraComponent->Active());
@@ -53,24 +90,12 @@ void TQuorlEyeMainForm::SwitchFrontAndBackCameraIconRectangleClick(TObject*)
 
 void TQuorlEyeMainForm::SwitchToFrontCamera()
 {
-    const bool wasActive = CameraComponent->Active();
-    CameraComponent->SetActive(false);
-    CameraComponent->SetKind(TCameraKind::FrontCamera);
-    IsFrontCamera = true;
-    GetCameraAllResolutions();
-    CameraComponent->SetActive(wasActive);
-    GetCameraRectSize();
+    selectCamera(*this, TCameraKind::FrontCamera);
 }
 
 void TQuorlEyeMainForm::SwitchToBackCamera()
 {
-    const bool wasActive = CameraComponent->Active();
-    CameraComponent->SetActive(false);
-    CameraComponent->SetKind(TCameraKind::BackCamera);
-    IsFrontCamera = false;
-    GetCameraAllResolutions();
-    CameraComponent->SetActive(wasActive);
-    GetCameraRectSize();
+    selectCamera(*this, TCameraKind::BackCamera);
 }
 
 void TQuorlEyeMainForm::FormCloseQuery(TObject*, bool& CanClose)
