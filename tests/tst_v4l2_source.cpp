@@ -180,8 +180,19 @@ private slots:
             << Devices{webcam(), Meta, Old} << Webcam + "1280x720@60" << S(640, 480, 30) << "640x480@30 YUYV" << No;
         QTest::newRow("native RGB over emulated BGR") << Devices{Rgb} << "640x480@30 | " << S(640, 480, 30)
                                                       << "640x480@30 RGB3" << No;
-        QTest::newRow("stepwise skipped") << Devices{{"/dev/video0", {{kYuyv}, {kMjpeg, {{800, 600, {{1, 25}}}}}}}}
-                                          << "800x600@25 | " << S(800, 600, 25) << "800x600@25 MJPG" << No;
+        // Ranges: the standard sizes inside and on the step; of intervals from 1/90 s, the fastest standard
+        // rate on the step (1/30 = 3/90) or, continuous, at all (1/60; its step field says 1 s).
+        const FakeFormat Stepwise{kYuyv, {}, 0, V4L2_FRMSIZE_TYPE_STEPWISE, {320, 1280, 320, 240, 960, 240},
+                                  V4L2_FRMIVAL_TYPE_STEPWISE, {{1, 90}, {1, 5}, {1, 90}}};
+        const FakeFormat Continuous{kMjpeg, {}, 0, V4L2_FRMSIZE_TYPE_CONTINUOUS, {100, 700, 1, 100, 500, 1},
+                                    V4L2_FRMIVAL_TYPE_CONTINUOUS, {{1, 90}, {1, 1}, {1, 1}}};
+        QTest::newRow("stepwise range") << Devices{{"/dev/video0", {Stepwise}}}
+                                        << "320x240@30 640x480@30 1280x720@30 1280x960@30 | " << S(1280, 720, 30)
+                                        << "1280x720@30 YUYV" << No;
+        QTest::newRow("continuous range")
+            << Devices{{"/dev/video0", {Continuous}}}
+            << "160x120@60 176x144@60 320x240@60 352x288@60 640x360@60 640x480@60 | " << S(640, 480, 30)
+            << "640x480@60 MJPG" << No;
         QTest::newRow("device adjusts") << Devices{Cropping} << Webcam << S(1280, 720, 30) << "1184x656@15 MJPG" << No;
         QTest::newRow("NTSC rate") << Devices{single(kYuyv, 640, 480, {1001, 30000})} << "640x480@29.97 | "
                                    << S(640, 480, 30000.0 / 1001) << "640x480@29.97 YUYV" << No;

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/camera/capture_ranges.h"
 #include "platform/camera/pixel_conversion.h"
 
 namespace {
@@ -74,6 +75,20 @@ int retryIoctl(V4l2Io& Io, int Fd, unsigned long Request, void* Arg)
     return Result;
 }
 
+v4l2_fract fastestStandardInterval(const v4l2_frmivalenum& Range)
+{
+    const auto fraction = [](const v4l2_fract& F) { return IntervalFraction{F.numerator, F.denominator}; };
+    const std::vector<double> Rates = standardRatesInRange(
+        {fraction(Range.stepwise.min), fraction(Range.stepwise.max),
+         Range.type == V4L2_FRMIVAL_TYPE_CONTINUOUS ? IntervalFraction{} : fraction(Range.stepwise.step)});
+    if (Rates.empty())
+        return {0, 0};
+    // A standard rate is a whole number; anything else is the range's own fastest end.
+    const double Fastest = Rates.front();
+    return Fastest == std::floor(Fastest) && Fastest <= 1000.0 ? v4l2_fract{1, std::uint32_t(Fastest)}
+                                                                : Range.stepwise.min;
+}
+
 // The fastest interval the device lists for one size of one format (as a
 // fraction of a second); {0, 0} when it lists none.
 v4l2_fract fastestInterval(V4l2Io& Io, int Fd, std::uint32_t PixelFormat, std::uint32_t Width, std::uint32_t Height)
@@ -87,10 +102,11 @@ v4l2_fract fastestInterval(V4l2Io& Io, int Fd, std::uint32_t PixelFormat, std::u
         Interval.height = Height;
         if (retryIoctl(Io, Fd, VIDIOC_ENUM_FRAMEINTERVALS, &Interval) < 0)
             break;
-        // Stepwise and continuous ranges come as one entry; their fastest
-        // end is the minimum.
+        // Stepwise and continuous ranges come as one entry: the fastest
+        // standard rate inside it (a range may reach 1000 frames a second
+        // the camera merely tolerates).
         const v4l2_fract Candidate =
-            Interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? Interval.discrete : Interval.stepwise.min;
+            Interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? Interval.discrete : fastestStandardInterval(Interval);
         if (Candidate.numerator == 0 || Candidate.denominator == 0)
             continue;
         // a/b shorter than c/d  <=>  a*d < c*b
@@ -104,9 +120,38 @@ v4l2_fract fastestInterval(V4l2Io& Io, int Fd, std::uint32_t PixelFormat, std::u
     return Best;
 }
 
-// Adds the discrete sizes of one format to Offers: a new size at the end, a
-// size already listed only replaces the earlier offer when this format is
-// faster there (or as fast and preferred).
+// Adds one size of one format to Offers: a new size at the end, a size
+// already listed only replaces the earlier offer when this format is faster
+// there (or as fast and preferred).
+void addOffer(V4l2Io& Io, int Fd, const v4l2_fmtdesc& Format, int Rank, std::uint32_t Width, std::uint32_t Height,
+              std::vector<V4l2CameraSource::Offer>& Offers)
+{
+    if (Width == 0 || Height == 0 || Width > 16384 || Height > 16384)
+        return;
+    const v4l2_fract Interval = fastestInterval(Io, Fd, Format.pixelformat, Width, Height);
+
+    V4l2CameraSource::Offer New;
+    New.Setting = TVideoCaptureSetting(int(Width), int(Height),
+                                       framesPerSecond(Interval.numerator, Interval.denominator));
+    New.PixelFormat = Format.pixelformat;
+    New.IntervalNumerator = Interval.numerator;
+    New.IntervalDenominator = Interval.denominator;
+    New.Rank = Rank;
+
+    auto Same = std::find_if(Offers.begin(), Offers.end(), [&](const V4l2CameraSource::Offer& O) {
+        return O.Setting.Width == New.Setting.Width && O.Setting.Height == New.Setting.Height;
+    });
+    if (Same == Offers.end())
+        Offers.push_back(New);
+    else if (New.Setting.FrameRate > Same->Setting.FrameRate
+             || (New.Setting.FrameRate == Same->Setting.FrameRate && New.Rank < Same->Rank))
+        *Same = New;
+}
+
+// The sizes of one format: listed one by one, or as one stepwise or
+// continuous range, of which the standard sizes inside it and on its step
+// are offered (the range itself would be thousands of sizes the device
+// merely tolerates).
 void addFormatOffers(V4l2Io& Io, int Fd, const v4l2_fmtdesc& Format, int Rank,
                      std::vector<V4l2CameraSource::Offer>& Offers)
 {
@@ -116,32 +161,17 @@ void addFormatOffers(V4l2Io& Io, int Fd, const v4l2_fmtdesc& Format, int Rank,
         Size.pixel_format = Format.pixelformat;
         if (retryIoctl(Io, Fd, VIDIOC_ENUM_FRAMESIZES, &Size) < 0)
             break;
-        // A stepwise or continuous range would offer thousands of sizes the
-        // device merely tolerates; only the listed sizes become settings.
-        if (Size.type != V4L2_FRMSIZE_TYPE_DISCRETE)
-            break;
-        const std::uint32_t Width = Size.discrete.width;
-        const std::uint32_t Height = Size.discrete.height;
-        if (Width == 0 || Height == 0 || Width > 16384 || Height > 16384)
+        if (Size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+            addOffer(Io, Fd, Format, Rank, Size.discrete.width, Size.discrete.height, Offers);
             continue;
-        const v4l2_fract Interval = fastestInterval(Io, Fd, Format.pixelformat, Width, Height);
-
-        V4l2CameraSource::Offer New;
-        New.Setting = TVideoCaptureSetting(int(Width), int(Height), framesPerSecond(Interval.numerator,
-                                                                                    Interval.denominator));
-        New.PixelFormat = Format.pixelformat;
-        New.IntervalNumerator = Interval.numerator;
-        New.IntervalDenominator = Interval.denominator;
-        New.Rank = Rank;
-
-        auto Same = std::find_if(Offers.begin(), Offers.end(), [&](const V4l2CameraSource::Offer& O) {
-            return O.Setting.Width == New.Setting.Width && O.Setting.Height == New.Setting.Height;
-        });
-        if (Same == Offers.end())
-            Offers.push_back(New);
-        else if (New.Setting.FrameRate > Same->Setting.FrameRate
-                 || (New.Setting.FrameRate == Same->Setting.FrameRate && New.Rank < Same->Rank))
-            *Same = New;
+        }
+        const v4l2_frmsize_stepwise& R = Size.stepwise;
+        const auto clamp = [](std::uint32_t V) { return int(std::min<std::uint32_t>(V, 16384)); };
+        for (const auto& [Width, Height] : standardSizesInRange(
+                 {clamp(R.min_width), clamp(R.max_width), clamp(R.step_width), clamp(R.min_height),
+                  clamp(R.max_height), clamp(R.step_height)}))
+            addOffer(Io, Fd, Format, Rank, std::uint32_t(Width), std::uint32_t(Height), Offers);
+        break;
     }
 }
 

@@ -7,10 +7,12 @@
 // add a metadata node, which is skipped): the first is the front camera, the
 // second the back camera. So a webcam plugged in while the program runs is
 // found at the next ask, and one pulled out is no longer offered. A camera's
-// capture settings are its discrete frame sizes in the pixel formats we can
-// turn into RGB32 - YUYV (own conversion), MJPEG (TurboJPEG) and RGB24/BGR24
-// (native, or libv4l2's conversion of anything else) - each size once, at the
-// fastest frame interval any of those formats offers for it.
+// capture settings are its frame sizes in the pixel formats we can turn into
+// RGB32 - YUYV (own conversion), MJPEG (TurboJPEG) and RGB24/BGR24 (native,
+// or libv4l2's conversion of anything else) - each size once, at the fastest
+// frame interval any of those formats offers for it. Of a stepwise or
+// continuous range of sizes or intervals, the standard sizes and rates
+// inside it and on its step count (capture_ranges.h).
 //
 // The device is opened only while capturing, so the camera's light goes
 // off when the camera is stopped. Frames arrive through memory-mapped
