@@ -71,10 +71,15 @@ void TCameraComponent::SetActive(bool Value)
     stopSource();
     // A camera that offers no setting is not available: it does not start,
     // rather than start with a setting it never offered.
-    if (m_source->captureSettings(m_kind).empty()) {
+    const std::vector<TVideoCaptureSetting> offered = m_source->captureSettings(m_kind);
+    if (offered.empty()) {
         m_active = false;
         return;
     }
+    // A camera plugged in after this one was selected (with nothing offered
+    // then) starts as it would have at selection: with its first setting.
+    if (m_setting.isZero())
+        m_setting = offered.front();
 
     auto gate = std::make_unique<SyncGate>();
     {
