@@ -14,6 +14,7 @@
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -494,6 +495,14 @@ void TestRandomSequence::outputChanged()
         m_outputSize = size;
         return;
     }
+    // A front/back switch that leaves the camera off clears the picture to
+    // black at once: no frame drawn.
+    const QImage& image = form.OutputBitmap().image();
+    if (!form.CameraComponent->Active() && TThread::isUiThread()
+        && std::all_of(reinterpret_cast<const QRgb*>(image.constBits()),
+                       reinterpret_cast<const QRgb*>(image.constBits()) + image.sizeInBytes() / 4,
+                       [](QRgb p) { return p == 0xFF000000u; }))
+        return;
     ++m_draws;
     if (!TThread::isUiThread())
         violate("drawn outside the UI thread");
