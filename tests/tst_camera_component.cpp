@@ -121,7 +121,11 @@ private slots:
         camera->SampleBufferToBitmap(outside, true);
         QCOMPARE(outside.Width(), 2);
 
+        // A back camera plugged in after it was selected starts with its first setting.
+        camera->SetKind(B);
+        source->setCaptureSettings(B, {{8, 6, 15}, {2, 2, 30}});
         camera->SetActive(true);
+        QCOMPARE(source->lastStartedSetting(), TVideoCaptureSetting(8, 6, 15));
         camera.reset();
         QVERIFY(!source->isRunning());
         InstallCameraSource(nullptr);  // without one installed, the demo cameras
