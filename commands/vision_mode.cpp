@@ -27,6 +27,9 @@ void TQuorlEyeMainForm::OutputRectangleClick(TObject*)
             CameraComponent->SetActive(SavedCameraActive);
             CameraComponent->InternalSetCaptureSetting(SavedCaptureSetting);
             GetCameraRectSize();
+            // The cameras were looked for again: the saved state may have
+            // started one plugged in meanwhile, or the camera may be gone.
+            LoadBitmapFromImageBook(CameraIconRectangle, CameraComponent->Active() ? "camera_on" : "camera_off");
         }
         ButtonsVisibleTimer->SetEnabled(false);
         CameraResolutionsRectangle->SetVisible(false);

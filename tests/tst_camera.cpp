@@ -278,6 +278,10 @@ private slots:
         QTest::newRow("pulled out while on") << "0" << "on draw unplug cancel on" << false << "";
         QTest::newRow("pulled out while on, plugged back in") << "0" << "on draw unplug on plug on draw" << true
                                                                << front;
+        // Opened without a camera, the panel keeps the state saved at the opening before: the cancel starts
+        // the camera plugged in meanwhile.
+        QTest::newRow("plugged in while the settings panel is open") << "0" << "on cancel switch plug cancel" << true
+                                                                      << back;
         QTest::newRow("one webcam, switched there and back while on") << "0" << "on draw switch switch draw" << true
                                                                        << front;
     }
@@ -304,8 +308,10 @@ private slots:
             } else if (step == "settings" || step == "cancel") {
                 w.fx.openSettings();
                 QVERIFY(f.CameraResolutionsRectangle->Visible());
-                if (step == "cancel")
+                if (step == "cancel") {  // the cameras are listed again; the icon shows what runs
                     f.OutputRectangleClick(nullptr);
+                    QVERIFY(w.fx.shows(f.CameraIconRectangle, f.CameraComponent->Active() ? "camera_on" : "camera_off"));
+                }
             } else if (step == "about") {
                 f.OutputRectangleClick(nullptr);
                 w.fx.click(f.AboutIconRectangle);
