@@ -75,6 +75,8 @@ int retryIoctl(V4l2Io& Io, int Fd, unsigned long Request, void* Arg)
     return Result;
 }
 
+// Of a stepwise or continuous range of intervals, the one to ask for: that
+// of the fastest standard rate inside it; {0, 0} for a broken range.
 v4l2_fract fastestStandardInterval(const v4l2_frmivalenum& Range)
 {
     const auto fraction = [](const v4l2_fract& F) { return IntervalFraction{F.numerator, F.denominator}; };
@@ -85,8 +87,7 @@ v4l2_fract fastestStandardInterval(const v4l2_frmivalenum& Range)
         return {0, 0};
     // A standard rate is a whole number; anything else is the range's own fastest end.
     const double Fastest = Rates.front();
-    return Fastest == std::floor(Fastest) && Fastest <= 1000.0 ? v4l2_fract{1, std::uint32_t(Fastest)}
-                                                                : Range.stepwise.min;
+    return Fastest == std::floor(Fastest) ? v4l2_fract{1, std::uint32_t(Fastest)} : Range.stepwise.min;
 }
 
 // The fastest interval the device lists for one size of one format (as a
