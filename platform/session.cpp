@@ -156,8 +156,13 @@ void watch()
     action.sa_handler = onEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        // An ignored signal stays ignored (a shell starts background jobs
+        // with SIGINT ignored, so that Ctrl+C does not reach them).
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 
     const bool wayland = QGuiApplication::platformName().startsWith("wayland");
     const char* name = std::getenv(wayland ? "WAYLAND_DISPLAY" : "DISPLAY");
@@ -186,8 +191,11 @@ void unwatch()
 {
     if (!g_signalNotifier)
         return;
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction now {};
+        if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler == onEndSignal)
+            std::signal(signal, SIG_DFL);
+    }
     delete std::exchange(g_signalNotifier, nullptr);
     g_endSignal = 0;
     if (QCoreApplication* app = QCoreApplication::instance())

@@ -165,6 +165,11 @@ private slots:
         env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
         env.insert("DISPLAY", display);
         program.setProcessEnvironment(env);
+        // As from an interactive shell, whatever this test inherited.
+        program.setChildProcessModifier([] {
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+        });
         program.setReadChannel(QProcess::StandardError);
         program.start(QUORL_EYE_PROGRAM, {"--source", "demo", "--stats"});
         QByteArray err;
