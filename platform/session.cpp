@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 bool displayAnswers(DisplayKind Kind, const std::string& Name)
 {
