@@ -6,7 +6,7 @@
 #include <string>
 
 struct Options {
-    enum SourceKind { Camera, Demo, File };
+    enum SourceKind { Camera, PipeWire, V4l2, Demo, File };
     SourceKind kind = Camera;
     std::string file;  // the video file, for File
     bool help = false;
