@@ -253,23 +253,26 @@ void averageRowsSse2(const std::uint32_t* Top, std::ptrdiff_t Stride, const std:
         Out[i] = averagePixels(Top + i, Stride, W, N);
 }
 
+// Eight pixels a time, their bytes split into the even (B, R) and odd (G, A)
+// ones of 16-bit lanes by a mask and a shift, not by shuffles: the shuffle
+// unit is what the row's other work (the columns) waits for.
 __attribute__((target("avx2"))) void averageRowsAvx2(const std::uint32_t* Top, std::ptrdiff_t Stride,
                                                      const std::uint16_t* W, int N, std::uint32_t* Out, int Count)
 {
-    const __m256i zero = _mm256_setzero_si256();
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
     const __m256i half = _mm256_set1_epi16(128);
     int i = 0;
     for (; i + 8 <= Count; i += 8) {
-        __m256i lo = half, hi = half;
+        __m256i sumEven = half, sumOdd = half;
         const std::uint32_t* p = Top + i;
         for (int k = 0; k < N; ++k, p += Stride) {
             const __m256i w = _mm256_set1_epi16(static_cast<short>(W[k]));
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            lo = _mm256_add_epi16(lo, _mm256_mullo_epi16(_mm256_unpacklo_epi8(v, zero), w));
-            hi = _mm256_add_epi16(hi, _mm256_mullo_epi16(_mm256_unpackhi_epi8(v, zero), w));
+            sumEven = _mm256_add_epi16(sumEven, _mm256_mullo_epi16(_mm256_and_si256(v, even), w));
+            sumOdd = _mm256_add_epi16(sumOdd, _mm256_mullo_epi16(_mm256_srli_epi16(v, 8), w));
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i),
-                            _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8)));
+        const __m256i out = _mm256_or_si256(_mm256_srli_epi16(sumEven, 8), _mm256_andnot_si256(even, sumOdd));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), out);
     }
     if (i < Count)
         averageRowsSse2(Top + i, Stride, W, N, Out + i, Count - i);
