@@ -122,8 +122,11 @@ int footprint(const AxisMap& M, int Index, std::uint16_t* Weight, int& Count)
 {
     const double a = std::max(M.toSource(Index), M.SrcLo);
     const double b = std::min(M.toSource(Index + 1.0), M.SrcHi);
-    int first = static_cast<int>(std::floor(a));
-    const int last = std::max(first, static_cast<int>(std::ceil(b)) - 1);
+    // Inside the readable pixels whatever the rounding, as tapFor's samples.
+    const double lo = std::floor(M.SrcLo);
+    const double hi = std::max(lo, std::ceil(M.SrcHi) - 1.0);
+    int first = static_cast<int>(std::clamp(std::floor(a), lo, hi));
+    const int last = std::max(first, static_cast<int>(std::clamp(std::ceil(b) - 1.0, lo, hi)));
     Count = 0;
     int given = 0;
     for (int j = first; j <= last; ++j) {
@@ -142,10 +145,11 @@ int footprint(const AxisMap& M, int Index, std::uint16_t* Weight, int& Count)
     return first;
 }
 
-// The most source pixels one target pixel's footprint can touch.
+// The most source pixels one target pixel's footprint can touch (no more
+// than can be read, however large the scale).
 int maxFootprint(const AxisMap& M)
 {
-    return static_cast<int>(std::ceil(M.Scale)) + 1;
+    return static_cast<int>(std::min(std::ceil(M.Scale), std::ceil(M.SrcHi) - std::floor(M.SrcLo))) + 1;
 }
 
 // What an axis's taps depend on: the mapping, the pixels covered and the

@@ -84,6 +84,8 @@ private slots:
         QTest::newRow("scaled, source beyond") << TRectF(4, 0, 12, 6) << TRectF(0, 0, 32, 24) << QRect(0, 0, 16, 24);
         QTest::newRow("scaled, source before") << TRectF(-8, -6, 8, 6) << TRectF(0, 0, 32, 24)
                                                << QRect(16, 12, 16, 12);
+        QTest::newRow("shrunk from a huge source") << TRectF(-100, -100, 108, 106) << TRectF(0, 0, 64, 48)
+                                                   << QRect(31, 23, 2, 2);
         QTest::newRow("huge") << all << TRectF(-1e30f, -1e30f, 1e30f, 1e30f) << QRect(0, 0, 64, 48);
         QTest::newRow("negative width") << all << TRectF(50, 5, 10, 45) << QRect();
         QTest::newRow("NaN") << all << TRectF(0, 0, std::nanf(""), 10) << QRect();
