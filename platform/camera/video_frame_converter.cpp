@@ -8,6 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -22,10 +23,37 @@ constexpr AVPixelFormat Rgb32 = AV_PIX_FMT_BGRA;
 // Inside a picture the excess lands at the start of the next row, which is
 // written afterwards; after the last row it lands outside the picture.
 // Rows of a multiple of 32 pixels (640, 1280, 1920, 3840...) end on a chunk
-// boundary and are converted in place; the others go through rows padded
-// to 64 bytes plus this much slack after the last one.
+// boundary and are converted in place. Of the others, rows of a multiple of
+// 8 pixels are converted in place but for the last few (at least TailBytes),
+// which go into a staging picture whose rows are padded to 64 bytes, with
+// this much slack after the last one, and are copied from there. Rows of
+// other widths are staged whole: without room after a row, swscale's x86
+// YUV converter leaves its last 1 to 7 pixels unwritten.
 constexpr int InPlaceMultiple = 32;
+constexpr int SplitMultiple = 8;
 constexpr std::ptrdiff_t StagingSlack = 1024;
+constexpr std::ptrdiff_t TailBytes = 256;
+
+// An AVFrame over memory it does not own, for swscale's slice interface.
+bool wrap(AVFrame* Frame, AVBufferRef*& Ref, std::uint8_t* Data, std::ptrdiff_t BytesPerLine, int Width, int Height)
+{
+    if (!Ref || Ref->data != Data || Ref->size < std::size_t(BytesPerLine * Height)) {
+        av_buffer_unref(&Ref);
+        Ref = av_buffer_create(Data, std::size_t(BytesPerLine * Height), [](void*, std::uint8_t*) {}, nullptr, 0);
+        if (!Ref)
+            return false;
+    }
+    av_frame_unref(Frame);
+    Frame->buf[0] = av_buffer_ref(Ref);
+    if (!Frame->buf[0])
+        return false;
+    Frame->data[0] = Data;
+    Frame->linesize[0] = int(BytesPerLine);
+    Frame->width = Width;
+    Frame->height = Height;
+    Frame->format = Rgb32;
+    return true;
+}
 
 // The decoder's picture formats that carry full-range luma by name.
 bool isFullRangeFormat(int Format)
@@ -73,6 +101,41 @@ VideoFrameConverter::~VideoFrameConverter()
 {
     sws_freeContext(m_scaler);
     av_free(m_staging);
+    av_frame_free(&m_dstFrame);
+    av_frame_free(&m_stagingFrame);
+    av_buffer_unref(&m_dstRef);
+    av_buffer_unref(&m_stagingRef);
+}
+
+// Rows [0, Split) in place, rows [Split, height) staged and copied. False
+// when swscale cannot cut its output there (the caller stages it all).
+bool VideoFrameConverter::writeSplit(const AVFrame& Picture, std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const
+{
+    const int Align = int(sws_receive_slice_alignment(m_scaler));
+    const int TailRows = int((TailBytes + BytesPerLine - 1) / BytesPerLine);
+    const int Split = (m_height - TailRows) / Align * Align;
+    if (Split <= 0 || (m_height - Split) % Align != 0)
+        return false;
+    if (!m_dstFrame && !(m_dstFrame = av_frame_alloc()))
+        return false;
+    if (!m_stagingFrame && !(m_stagingFrame = av_frame_alloc()))
+        return false;
+    if (!wrap(m_dstFrame, m_dstRef, Dst, BytesPerLine, m_width, m_height)
+        || !wrap(m_stagingFrame, m_stagingRef, m_staging, m_stagingStride, m_width, m_height))
+        return false;
+    const auto Part = [&](AVFrame* Into, int First, int Rows) {
+        bool Done = sws_frame_start(m_scaler, Into, &Picture) >= 0 && sws_send_slice(m_scaler, 0, Picture.height) >= 0
+                    && sws_receive_slice(m_scaler, First, Rows) >= 0;
+        sws_frame_end(m_scaler);
+        return Done;
+    };
+    if (!Part(m_dstFrame, 0, Split) || !Part(m_stagingFrame, Split, m_height - Split))
+        return false;
+    for (int Y = Split; Y < m_height; ++Y)
+        std::memcpy(Dst + Y * BytesPerLine, m_staging + Y * m_stagingStride, std::size_t(m_width) * 4);
+    if (!m_opaque)
+        makeOpaque(Dst, BytesPerLine, m_width, m_height);
+    return true;
 }
 
 int VideoFrameConverter::width() const
@@ -133,6 +196,8 @@ void VideoFrameConverter::write(const AVFrame& Picture, std::uint8_t* Dst, std::
             makeOpaque(Dst, BytesPerLine, m_width, m_height);
         return;
     }
+    if (m_rotation == 0 && m_width % SplitMultiple == 0 && writeSplit(Picture, Dst, BytesPerLine))
+        return;
     std::uint8_t* const Planes[4] = {m_staging, nullptr, nullptr, nullptr};
     const int Strides[4] = {int(m_stagingStride), 0, 0, 0};
     sws_scale(m_scaler, Picture.data, Picture.linesize, 0, Picture.height, Planes, Strides);
@@ -142,39 +207,40 @@ void VideoFrameConverter::write(const AVFrame& Picture, std::uint8_t* Dst, std::
     // Staged pixel (x, y) of the W x H picture as stored goes to:
     //   0:   (x, y)            90: (H-1-y, x)
     //   180: (W-1-x, H-1-y)    270: (y, W-1-x)
-    // Each output row is written in order, so the turned copy reads the
-    // staging columns and writes the destination rows sequentially.
+    // A quarter turn reads the staging down its columns; it goes by
+    // squares of Block x Block pixels, so both sides stay in the cache.
     const int W = m_width, H = m_height;
-    const auto Src = [&](int X, int Y) {
-        std::uint32_t P;
-        std::memcpy(&P, m_staging + Y * m_stagingStride + std::ptrdiff_t(X) * 4, 4);
-        return P;
+    const std::uint8_t* const Staging = m_staging;
+    const std::ptrdiff_t Stride = m_stagingStride;
+    const auto Src = [Staging, Stride](int X, int Y) {
+        return reinterpret_cast<const std::uint32_t*>(Staging + Y * Stride)[X];
     };
-    switch (m_rotation) {
-    case 0:
+    constexpr int Block = 32;
+    if (m_rotation == 0) {
         for (int Y = 0; Y < H; ++Y)
-            std::memcpy(Dst + Y * BytesPerLine, m_staging + Y * m_stagingStride, std::size_t(W) * 4);
-        break;
-    case 180:
+            std::memcpy(Dst + Y * BytesPerLine, Staging + Y * Stride, std::size_t(W) * 4);
+    } else if (m_rotation == 180) {
         for (int Y = 0; Y < H; ++Y) {
             auto* Row = reinterpret_cast<std::uint32_t*>(Dst + Y * BytesPerLine);
+            const auto* From = reinterpret_cast<const std::uint32_t*>(Staging + (H - 1 - Y) * Stride);
             for (int X = 0; X < W; ++X)
-                Row[X] = Src(W - 1 - X, H - 1 - Y);
+                Row[X] = From[W - 1 - X];
         }
-        break;
-    case 90:  // output H wide, W high: output (u, v) shows stored (v, H-1-u)
-        for (int V = 0; V < W; ++V) {
-            auto* Row = reinterpret_cast<std::uint32_t*>(Dst + V * BytesPerLine);
-            for (int U = 0; U < H; ++U)
-                Row[U] = Src(V, H - 1 - U);
+    } else {  // output H wide and W high
+        for (int V0 = 0; V0 < W; V0 += Block) {
+            const int V1 = std::min(V0 + Block, W);
+            for (int U0 = 0; U0 < H; U0 += Block) {
+                const int U1 = std::min(U0 + Block, H);
+                for (int V = V0; V < V1; ++V) {
+                    auto* Row = reinterpret_cast<std::uint32_t*>(Dst + V * BytesPerLine);
+                    if (m_rotation == 90)
+                        for (int U = U0; U < U1; ++U)
+                            Row[U] = Src(V, H - 1 - U);
+                    else
+                        for (int U = U0; U < U1; ++U)
+                            Row[U] = Src(W - 1 - V, U);
+                }
+            }
         }
-        break;
-    default:  // 270: output (u, v) shows stored (W-1-v, u)
-        for (int V = 0; V < W; ++V) {
-            auto* Row = reinterpret_cast<std::uint32_t*>(Dst + V * BytesPerLine);
-            for (int U = 0; U < H; ++U)
-                Row[U] = Src(W - 1 - V, U);
-        }
-        break;
     }
 }

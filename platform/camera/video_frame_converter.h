@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+struct AVBufferRef;
 struct AVFrame;
 struct SwsContext;
 
@@ -40,6 +41,8 @@ private:
         friend bool operator==(const Key&, const Key&) = default;
     };
 
+    bool writeSplit(const AVFrame& Picture, std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const;
+
     int m_width;   // as stored
     int m_height;
     int m_rotation;
@@ -50,6 +53,11 @@ private:
     // straight into the destination; the others are converted here first.
     std::uint8_t* m_staging = nullptr;
     std::ptrdiff_t m_stagingStride = 0;
+    // The destination and the staging as frames, for converting in parts.
+    mutable AVFrame* m_dstFrame = nullptr;
+    mutable AVFrame* m_stagingFrame = nullptr;
+    mutable AVBufferRef* m_dstRef = nullptr;
+    mutable AVBufferRef* m_stagingRef = nullptr;
 };
 
 // The clockwise quarter turn (0, 90, 180, 270) that shows a picture upright,
