@@ -625,6 +625,11 @@ const std::vector<PipeWireCameraSource::Offer>& PipeWireCameraSource::offers(con
     std::vector<Offer> Found;
     for (const auto& P : Params)
         addOffers(reinterpret_cast<const spa_pod*>(P.data()), Found);
+    // An empty answer is not kept: a camera just plugged in may not have
+    // its port yet, and is asked again at the next listing.
+    static const std::vector<Offer> None;
+    if (Found.empty())
+        return None;
     // Forget cameras that are gone; a serial is never used again.
     if (m_offers.size() > 16)
         m_offers.clear();
