@@ -356,6 +356,72 @@ private slots:
         QVERIFY(said->isEmpty());
     }
 
+    // Cameras that come and go while the window runs: every listing (a
+    // front/back switch, a cancelled settings panel, a click that starts the
+    // camera) sees the cameras the daemon has at that moment. "+a" plugs
+    // camera a (the front one by name) in, "-a" pulls it out.
+    void camerasComeAndGo_data()
+    {
+        QTest::addColumn<QString>("present");  // at start
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("listed");  // the selected camera's settings, as last listed
+        const QString a = "64x48 @ 30", b = "32x24 @ 30";
+        QTest::newRow("plugged in later, found at the settings cancel") << "" << "on +a cancel on draw" << true << a;
+        QTest::newRow("plugged in later, found at the switch") << "" << "switch +a on switch on draw" << true << a;
+        QTest::newRow("front pulled out while off: the back one is first") << "a b" << "-a cancel on draw" << true
+                                                                            << b;
+        QTest::newRow("pulled out while on") << "a" << "on draw -a cancel on" << false << "";
+        QTest::newRow("pulled out while on, plugged back in") << "a" << "on draw -a on +a on draw" << true << a;
+        QTest::newRow("one webcam, front/back while on") << "a" << "on draw switch switch draw" << true << a;
+        QTest::newRow("one webcam, front/back while off") << "a" << "switch switch" << false << a;
+    }
+    void camerasComeAndGo()
+    {
+        QFETCH(QString, present);
+        QFETCH(QString, steps);
+        QFETCH(bool, running);
+        std::map<QString, FakePipeWireCamera*> fake;
+        auto plug = [&](const QString& Name) {
+            const bool Front = Name == "a";
+            return (fake[Name] = addCamera(camera(Front ? "a-front" : "b-back",
+                                                  {Front ? "YUY2:64x48:30" : "NV12:32x24:30"}, {"--moving"})));
+        };
+        for (const QString& Name : present.split(' ', Qt::SkipEmptyParts))
+            QVERIFY(plug(Name));
+        CameraFixture fx(source());
+        auto& f = fx.f();
+        QVERIFY(fx.show());
+        for (const QString& step : steps.split(' ')) {
+            if (step == "on") {
+                fx.click(f.CameraIconRectangle);
+            } else if (step == "switch") {
+                const bool wasOn = f.CameraComponent->Active();
+                fx.click(f.SwitchFrontAndBackCameraIconRectangle);
+                if (wasOn && !f.CameraComponent->Active())  // no other camera: the stream to a is gone
+                    QVERIFY(!fake.at("a")->waitFor("idle").isEmpty());
+            } else if (step == "cancel") {
+                fx.openSettings();
+                f.OutputRectangleClick(nullptr);
+            } else if (step == "draw") {
+                QImage& out = f.OutputBitmap().image();
+                out.setPixel(out.rect().center(), 0xFF123456u);
+                QVERIFY(QTest::qWaitFor([&] { return out.pixel(out.rect().center()) != 0xFF123456u; }));
+            } else if (step.startsWith('+')) {
+                QVERIFY(plug(step.mid(1)));
+            } else {
+                fake.at(step.mid(1))->terminate();
+                QTRY_VERIFY(!f.CameraComponent->Active());
+            }
+            // The icon shows the state the camera reports after every step.
+            QVERIFY2(fx.shows(f.CameraIconRectangle, f.CameraComponent->Active() ? "camera_on" : "camera_off")
+                         || step.startsWith('-'),
+                     qPrintable(step));
+        }
+        QCOMPARE(f.CameraComponent->Active(), running);
+        QTEST(settingsText(f.CameraCaptureSettings), "listed");
+    }
+
     // --source camera takes PipeWire only when it offers a camera;
     // --source pipewire keeps it whatever it offers, and without a daemon
     // says so in one line and offers no camera.
