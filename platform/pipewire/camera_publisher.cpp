@@ -92,7 +92,7 @@ bool PipeWireCameraPublisher::start(std::string& Error)
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(podBytes, sizeof podBytes);
     const spa_pod* params[1] = {enumFormat(builder, InitialWidth, InitialHeight, InitialRate)};
     int res = pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                                pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+                                pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS), params, 1);
     // The node is listed once the stream is paused; an error ends the wait too.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (res >= 0 && !m_ready && !m_failed && std::chrono::steady_clock::now() < deadline)
@@ -180,7 +180,7 @@ void PipeWireCameraPublisher::onParamChanged(void* Data, std::uint32_t Id, const
     const spa_pod* params[2];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-        SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size,
+        SPA_POD_CHOICE_RANGE_Int(4, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1), SPA_PARAM_BUFFERS_size,
         SPA_POD_Int(int(format.Size)), SPA_PARAM_BUFFERS_stride, SPA_POD_Int(format.BytesPerLine),
         SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
