@@ -220,6 +220,12 @@ bool PipeWireConsumer::waitNodeListed(bool Listed, int TimeoutMs)
     return waitOn(s, [&] { return s.NodeIds.empty() != Listed; }, {}, TimeoutMs);
 }
 
+bool PipeWireConsumer::waitLinked(int TimeoutMs)
+{
+    State& s = *m_state;
+    return waitOn(s, [&] { return s.WasLinked; }, {}, TimeoutMs);
+}
+
 bool PipeWireConsumer::waitStreamEnded(int TimeoutMs)
 {
     State& s = *m_state;

@@ -38,6 +38,8 @@ public:
                             const std::function<void()>& Between, int TimeoutMs = 10000);
     // Waits until the node "quorl-eye" is listed (true) or gone (false).
     bool waitNodeListed(bool Listed, int TimeoutMs = 10000);
+    // Waits until the stream is linked to the node (paused or streaming).
+    bool waitLinked(int TimeoutMs = 10000);
     // Waits until the stream has ended (unconnected or failed) after having
     // been linked.
     bool waitStreamEnded(int TimeoutMs = 10000);
