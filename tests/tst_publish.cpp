@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/camera/pipewire_camera_source.h"
 #include "platform/i420_conversion.h"
 #include "platform/picture_publisher.h"
 #include "platform/pipewire/camera_publisher.h"
@@ -303,6 +304,18 @@ private slots:
         const int frameBytes = 64 * 32 * 4;
         QCOMPARE(bytes.size(), 5 * frameBytes);
         QCOMPARE(bytes.right(frameBytes), sent(motionOf(a.mirrored(true, false), b.mirrored(true, false)), false));
+    }
+
+    // The program's own published camera is not one of its cameras (it
+    // would show its own picture); another program's would be.
+    void ownCameraNotListed()
+    {
+        std::shared_ptr<PicturePublisher> published = publisher();
+        QVERIFY(published);
+        std::string error;
+        std::shared_ptr<PipeWireCameraSource> cameras = PipeWireCameraSource::connect(error);
+        QVERIFY2(cameras, error.c_str());
+        QCOMPARE(int(cameras->cameraNames().size()), 0);
     }
 
     // The real program: without a daemon, one line, and the window runs on;
