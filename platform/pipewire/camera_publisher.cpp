@@ -13,6 +13,7 @@
 
 #include "platform/bitmap.h"
 #include "platform/i420_conversion.h"
+#include "platform/pipewire/pipewire_connection.h"
 
 namespace {
 
@@ -52,29 +53,18 @@ std::shared_ptr<PipeWireCameraPublisher> PipeWireCameraPublisher::create(std::st
 
 bool PipeWireCameraPublisher::start(std::string& Error)
 {
-    pw_init(nullptr, nullptr);
-    m_loop = pw_thread_loop_new("quorl-publish", nullptr);
-    m_context = m_loop ? pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0) : nullptr;
-    if (!m_context || pw_thread_loop_start(m_loop) < 0) {
-        Error = "PipeWire could not be set up";
+    m_connection = PipeWireConnection::connect(Error);
+    if (!m_connection)
         return false;
-    }
-
-    pw_thread_loop_lock(m_loop);
-    m_core = pw_context_connect(m_context, nullptr, 0);
-    if (!m_core) {
-        Error = std::string("no PipeWire daemon answers (") + std::strerror(errno) + ")";
-        pw_thread_loop_unlock(m_loop);
-        return false;
-    }
+    m_loop = m_connection->loop();
+    PipeWireConnection::Lock lock(*m_connection);
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Camera", PW_KEY_MEDIA_CLASS, "Video/Source",
                                              PW_KEY_NODE_NAME, "quorl-eye", PW_KEY_NODE_DESCRIPTION,
                                              "Quorl Eye Vision", PW_KEY_APP_NAME, "Quorl Eye Vision", nullptr);
-    m_stream = pw_stream_new(m_core, "Quorl Eye Vision", props);
+    m_stream = pw_stream_new(m_connection->core(), "Quorl Eye Vision", props);
     if (!m_stream) {
         Error = std::string("the daemon refused the camera node (") + std::strerror(errno) + ")";
-        pw_thread_loop_unlock(m_loop);
         return false;
     }
     m_events = std::make_unique<pw_stream_events>();
@@ -91,39 +81,33 @@ bool PipeWireCameraPublisher::start(std::string& Error)
     std::uint8_t podBytes[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(podBytes, sizeof podBytes);
     const spa_pod* params[1] = {enumFormat(builder, InitialWidth, InitialHeight, InitialRate)};
-    int res = pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                                pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS), params, 1);
+    const int res = pw_stream_connect(
+        m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+        pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS), params, 1);
     // The node is listed once the stream is paused; an error ends the wait too.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (res >= 0 && !m_ready && !m_failed && std::chrono::steady_clock::now() < deadline)
-        pw_thread_loop_timed_wait(m_loop, 1);
-    if (res < 0 || !m_ready) {
-        Error = res < 0 ? std::string("the camera node could not be made (") + std::strerror(-res) + ")"
-                        : m_failed ? "the daemon refused the camera node: " + m_why
-                                   : std::string("the daemon did not add the camera node");
-        pw_thread_loop_unlock(m_loop);
+    if (res < 0) {
+        Error = std::string("the camera node could not be made (") + std::strerror(-res) + ")";
         return false;
     }
-    pw_thread_loop_unlock(m_loop);
+    if (!m_connection->waitUntil([this] { return m_ready || m_failed; }, 5000) || !m_ready) {
+        Error = m_failed ? "the daemon refused the camera node: " + m_why : "the daemon did not add the camera node";
+        return false;
+    }
     return true;
 }
 
 PipeWireCameraPublisher::~PipeWireCameraPublisher()
 {
-    if (!m_loop)
+    if (!m_connection)
         return;
     // Destroying the stream removes the node: consumers see their stream
-    // end. The loop thread is stopped after that, with nothing left to do.
-    pw_thread_loop_lock(m_loop);
-    if (m_stream)
-        pw_stream_destroy(m_stream);
-    if (m_core)
-        pw_core_disconnect(m_core);
-    pw_thread_loop_unlock(m_loop);
-    pw_thread_loop_stop(m_loop);
-    if (m_context)
-        pw_context_destroy(m_context);
-    pw_thread_loop_destroy(m_loop);
+    // end. The connection goes after it.
+    {
+        PipeWireConnection::Lock lock(*m_connection);
+        if (m_stream)
+            pw_stream_destroy(m_stream);
+    }
+    m_connection.reset();
 }
 
 void PipeWireCameraPublisher::offer(const Offer& O)

@@ -28,9 +28,8 @@
 #include "platform/picture_publisher.h"
 
 struct pw_thread_loop;
-struct pw_context;
-struct pw_core;
 struct pw_stream;
+class PipeWireConnection;
 
 class PipeWireCameraPublisher : public PicturePublisher {
 public:
@@ -68,9 +67,8 @@ private:
     static void onRemoveBuffer(void* Data, struct pw_buffer* Buffer);
     static void onStateChanged(void* Data, int Old, int State, const char* Error);
 
-    pw_thread_loop* m_loop = nullptr;
-    pw_context* m_context = nullptr;
-    pw_core* m_core = nullptr;
+    std::unique_ptr<PipeWireConnection> m_connection;  // a connection of its own
+    pw_thread_loop* m_loop = nullptr;                 // the connection's
     pw_stream* m_stream = nullptr;
     std::unique_ptr<struct spa_hook> m_streamListener;
     std::unique_ptr<struct pw_stream_events> m_events;

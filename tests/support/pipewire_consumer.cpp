@@ -7,22 +7,16 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
-#include <cstring>
-#include <mutex>
-#include <set>
+#include "platform/pipewire/pipewire_connection.h"
 
 struct PipeWireConsumer::State {
+    std::unique_ptr<PipeWireConnection> C;
     pw_thread_loop* Loop = nullptr;
-    pw_context* Context = nullptr;
-    pw_core* Core = nullptr;
-    pw_registry* Registry = nullptr;
     pw_stream* Stream = nullptr;
-    spa_hook RegistryListener{};
     spa_hook StreamListener{};
     bool Stuck = false;
 
     // Loop's lock.
-    std::set<std::uint32_t> NodeIds;  // nodes named quorl-eye
     bool WasLinked = false;
     bool Ended = false;
     spa_video_info_raw Format{};
@@ -31,22 +25,6 @@ struct PipeWireConsumer::State {
 };
 
 namespace {
-
-void onGlobal(void* Data, std::uint32_t Id, std::uint32_t, const char* Type, std::uint32_t, const spa_dict* Props)
-{
-    auto* s = static_cast<PipeWireConsumer::State*>(Data);
-    const char* name = Props ? spa_dict_lookup(Props, PW_KEY_NODE_NAME) : nullptr;
-    if (std::strcmp(Type, PW_TYPE_INTERFACE_Node) == 0 && name && std::strcmp(name, "quorl-eye") == 0)
-        s->NodeIds.insert(Id);
-    pw_thread_loop_signal(s->Loop, false);
-}
-
-void onGlobalRemove(void* Data, std::uint32_t Id)
-{
-    auto* s = static_cast<PipeWireConsumer::State*>(Data);
-    s->NodeIds.erase(Id);
-    pw_thread_loop_signal(s->Loop, false);
-}
 
 void onStateChanged(void* Data, pw_stream_state, pw_stream_state State, const char*)
 {
@@ -94,8 +72,6 @@ void onProcess(void* Data)
     pw_thread_loop_signal(s->Loop, false);
 }
 
-const pw_registry_events RegistryEvents = {PW_VERSION_REGISTRY_EVENTS, onGlobal, onGlobalRemove};
-
 pw_stream_events streamEvents()
 {
     pw_stream_events e{};
@@ -113,57 +89,42 @@ PipeWireConsumer::PipeWireConsumer(const QString& Format, bool Stuck) : m_state(
 {
     State& s = *m_state;
     s.Stuck = Stuck;
-    pw_init(nullptr, nullptr);
-    s.Loop = pw_thread_loop_new("test-consumer", nullptr);
-    s.Context = pw_context_new(pw_thread_loop_get_loop(s.Loop), nullptr, 0);
-    pw_thread_loop_start(s.Loop);
-    pw_thread_loop_lock(s.Loop);
-    s.Core = pw_context_connect(s.Context, nullptr, 0);
-    if (s.Core) {
-        s.Registry = pw_core_get_registry(s.Core, PW_VERSION_REGISTRY, 0);
-        pw_registry_add_listener(s.Registry, &s.RegistryListener, &RegistryEvents, &s);
-        s.Stream = pw_stream_new(s.Core, "test consumer",
-                                 pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
-                                                   PW_KEY_MEDIA_ROLE, "Camera", PW_KEY_TARGET_OBJECT, "quorl-eye",
-                                                   PW_KEY_NODE_DONT_RECONNECT, "true", nullptr));
-        pw_stream_add_listener(s.Stream, &s.StreamListener, &StreamEvents, &s);
-        std::uint8_t bytes[1024];
-        spa_pod_builder b = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
-        const spa_rectangle minSize = SPA_RECTANGLE(1, 1), maxSize = SPA_RECTANGLE(8192, 8192),
-                            defSize = SPA_RECTANGLE(640, 480);
-        const spa_fraction minRate = SPA_FRACTION(0, 1), maxRate = SPA_FRACTION(1000, 1),
-                           defRate = SPA_FRACTION(30, 1);
-        const auto format = Format == "I420" ? SPA_VIDEO_FORMAT_I420 : SPA_VIDEO_FORMAT_BGRx;
-        const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
-            SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(format),
-            SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
-            SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)))};
-        pw_stream_connect(s.Stream, PW_DIRECTION_INPUT, PW_ID_ANY,
-                          pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
-    }
-    pw_thread_loop_unlock(s.Loop);
+    std::string error;
+    s.C = PipeWireConnection::connect(error);
+    if (!s.C)
+        return;
+    s.Loop = s.C->loop();
+    PipeWireConnection::Lock lock(*s.C);
+    s.Stream = pw_stream_new(s.C->core(), "test consumer",
+                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                               PW_KEY_MEDIA_ROLE, "Camera", PW_KEY_TARGET_OBJECT, "quorl-eye",
+                                               PW_KEY_NODE_DONT_RECONNECT, "true", nullptr));
+    pw_stream_add_listener(s.Stream, &s.StreamListener, &StreamEvents, &s);
+    std::uint8_t bytes[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(bytes, sizeof bytes);
+    const spa_rectangle minSize = SPA_RECTANGLE(1, 1), maxSize = SPA_RECTANGLE(8192, 8192),
+                        defSize = SPA_RECTANGLE(640, 480);
+    const spa_fraction minRate = SPA_FRACTION(0, 1), maxRate = SPA_FRACTION(1000, 1), defRate = SPA_FRACTION(30, 1);
+    const auto format = Format == "I420" ? SPA_VIDEO_FORMAT_I420 : SPA_VIDEO_FORMAT_BGRx;
+    const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(format),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defSize, &minSize, &maxSize),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&defRate, &minRate, &maxRate)))};
+    pw_stream_connect(s.Stream, PW_DIRECTION_INPUT, PW_ID_ANY,
+                      pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
 }
 
 PipeWireConsumer::~PipeWireConsumer()
 {
     State& s = *m_state;
-    pw_thread_loop_lock(s.Loop);
-    if (s.Stream)
+    if (!s.C)
+        return;
+    {
+        PipeWireConnection::Lock lock(*s.C);
         pw_stream_destroy(s.Stream);
-    if (s.Registry)
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.Registry));
-    if (s.Core)
-        pw_core_disconnect(s.Core);
-    pw_thread_loop_unlock(s.Loop);
-    pw_thread_loop_stop(s.Loop);
-    pw_context_destroy(s.Context);
-    pw_thread_loop_destroy(s.Loop);
-}
-
-bool PipeWireConsumer::connected() const
-{
-    return m_state->Core != nullptr;
+    }
+    s.C.reset();
 }
 
 namespace {
@@ -174,6 +135,8 @@ namespace {
 bool waitOn(PipeWireConsumer::State& S, const std::function<bool()>& Done, const std::function<void()>& Between,
             int TimeoutMs)
 {
+    if (!S.C)  // no daemon
+        return false;
     QDeadlineTimer deadline(TimeoutMs);
     for (;;) {
         if (Between)
@@ -217,7 +180,13 @@ ConsumedFrame PipeWireConsumer::waitFrame(const std::function<bool(const Consume
 bool PipeWireConsumer::waitNodeListed(bool Listed, int TimeoutMs)
 {
     State& s = *m_state;
-    return waitOn(s, [&] { return s.NodeIds.empty() != Listed; }, {}, TimeoutMs);
+    auto listed = [&] {
+        for (const PipeWireConnection::Global& G : s.C->globals())
+            if (G.Type == PW_TYPE_INTERFACE_Node && G.prop(PW_KEY_NODE_NAME) == "quorl-eye")
+                return true;
+        return false;
+    };
+    return waitOn(s, [&] { return listed() == Listed; }, {}, TimeoutMs);
 }
 
 bool PipeWireConsumer::waitLinked(int TimeoutMs)

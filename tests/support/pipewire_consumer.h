@@ -29,7 +29,6 @@ public:
     // format like any other, then never takes a buffer.
     PipeWireConsumer(const QString& Format, bool Stuck = false);
     ~PipeWireConsumer();
-    bool connected() const;  // to the daemon
 
     // Waits up to TimeoutMs, running Between (the publishing side, say) while
     // waiting, until a frame taken satisfies Wanted; returns that frame, or
