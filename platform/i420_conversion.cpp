@@ -58,6 +58,9 @@ __attribute__((target("avx2"))) inline __m256i blockSums(__m256i Lo0, __m256i Hi
                                  _mm256_add_epi16(Hi, _mm256_bsrli_epi128(Hi, 8)));
 }
 
+// Stream: the output goes to another process and is not read here again:
+// stores bypass the caches (no read of the lines first, nothing evicted).
+template <bool Stream>
 __attribute__((target("avx2"))) void pairAvx2(const std::uint32_t* Row0, const std::uint32_t* Row1,
                                               std::uint8_t* Y0, std::uint8_t* Y1, std::uint8_t* U, std::uint8_t* V,
                                               int Width)
@@ -86,7 +89,10 @@ __attribute__((target("avx2"))) void pairAvx2(const std::uint32_t* Row0, const s
             // packs: Y0-3 Y8-11 | Y4-7 Y12-15; the dword permute restores the order.
             const __m256i Words = _mm256_add_epi16(_mm256_packs_epi32(A, B), YOffset);
             const __m256i Bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(Words, Words), Order);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(YRows[R] + X), _mm256_castsi256_si128(Bytes));
+            if (Stream && (reinterpret_cast<std::uintptr_t>(YRows[R] + X) & 15) == 0)
+                _mm_stream_si128(reinterpret_cast<__m128i*>(YRows[R] + X), _mm256_castsi256_si128(Bytes));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(YRows[R] + X), _mm256_castsi256_si128(Bytes));
         }
         const __m256i S0 = blockSums(Lo[0][0], Hi[0][0], Lo[1][0], Hi[1][0]);  // blocks 0 1 | 2 3
         const __m256i S1 = blockSums(Lo[0][1], Hi[0][1], Lo[1][1], Hi[1][1]);  // blocks 4 5 | 6 7
@@ -103,8 +109,13 @@ __attribute__((target("avx2"))) void pairAvx2(const std::uint32_t* Row0, const s
         const __m256i Words = _mm256_add_epi16(_mm256_packs_epi32(Us, Vs), COffset);
         const __m256i Bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(Words, Words), Order);
         const __m128i UV = _mm_shuffle_epi8(_mm256_castsi256_si128(Bytes), ChromaOrder);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(U + X / 2), UV);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(V + X / 2), _mm_srli_si128(UV, 8));
+        if (Stream) {
+            _mm_stream_si64(reinterpret_cast<long long*>(U + X / 2), _mm_cvtsi128_si64(UV));
+            _mm_stream_si64(reinterpret_cast<long long*>(V + X / 2), _mm_cvtsi128_si64(_mm_srli_si128(UV, 8)));
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(U + X / 2), UV);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(V + X / 2), _mm_srli_si128(UV, 8));
+        }
     }
     pairScalar(Row0, Row1, Y0, Y1, U, V, X, Width);
 }
@@ -144,8 +155,9 @@ void rgb32ToI420(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, const 
                  int Height, I420Path Path)
 {
     if (Path == I420Path::Best)
-        Path = i420HasAvx2() ? I420Path::Avx2 : I420Path::Scalar;
-    const auto Pair = Path == I420Path::Avx2 ? pairAvx2 : pairScalarFull;
+        Path = i420HasAvx2() ? I420Path::Avx2Stream : I420Path::Scalar;
+    const auto Pair = Path == I420Path::Avx2 ? pairAvx2<false> : Path == I420Path::Avx2Stream ? pairAvx2<true>
+                                                                                              : pairScalarFull;
     for (int Y = 0; Y < Height; Y += 2) {
         // An odd last row pairs with itself and writes its Y row twice.
         const int Y1 = Y + 1 < Height ? Y + 1 : Y;
@@ -154,4 +166,6 @@ void rgb32ToI420(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, const 
              Dst.Y + Y1 * Dst.YBytesPerLine, Dst.U + (Y / 2) * Dst.ChromaBytesPerLine,
              Dst.V + (Y / 2) * Dst.ChromaBytesPerLine, Width);
     }
+    if (Path == I420Path::Avx2Stream)
+        _mm_sfence();  // the streamed stores are done before the buffer is handed over
 }

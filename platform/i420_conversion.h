@@ -37,7 +37,9 @@ struct I420Layout {
 };
 I420Layout i420Layout(int Width, int Height);
 
-enum class I420Path { Best, Avx2, Scalar };
+// Avx2Stream (what Best picks with AVX2) writes around the caches: the
+// published picture is read by another process, not here.
+enum class I420Path { Best, Avx2, Scalar, Avx2Stream };
 void rgb32ToI420(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, const I420Planes& Dst, int Width,
                  int Height, I420Path Path = I420Path::Best);
 bool i420HasAvx2();

@@ -159,8 +159,8 @@ private slots:
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
                 pixels[std::size_t(y * W + x)] = block[std::size_t(y % 2 * 2 + x % 2)];
-        for (I420Path path : {I420Path::Scalar, I420Path::Avx2}) {
-            if (path == I420Path::Avx2 && !i420HasAvx2())
+        for (I420Path path : {I420Path::Scalar, I420Path::Avx2, I420Path::Avx2Stream}) {
+            if (path != I420Path::Scalar && !i420HasAvx2())
                 continue;
             const I420Picture out = convert(pixels, W, H, path);
             for (int y = 0; y < 2; ++y)
@@ -196,6 +196,7 @@ private slots:
             p = std::uint32_t(rng());
         const I420Picture scalar = convert(pixels, W, H, I420Path::Scalar);
         QVERIFY(scalar.Bytes == convert(pixels, W, H, I420Path::Avx2).Bytes);
+        QVERIFY(scalar.Bytes == convert(pixels, W, H, I420Path::Avx2Stream).Bytes);
         if (W % 2) {
             const std::uint32_t edge = pixels[std::size_t(W - 1)], below = pixels[std::size_t(H > 1 ? W + W - 1 : W - 1)];
             std::vector<std::uint32_t> doubled{edge, edge, below, below};
