@@ -204,7 +204,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("modes");
         QTest::addColumn<QString>("settings");
-        QTest::addColumn<QString>("format");  // what the camera is asked for, for the first setting
+        QTest::addColumn<QString>("format");  // what the camera is asked for, for the setting of the first row
         QTest::newRow("fixed") << QStringList{"YUY2:640x480:30"} << "640x480 @ 30" << "YUY2 640x480@30";
         QTest::newRow("lists, in the camera's order")
             << QStringList{"NV12:320x240,160x120:30,15"}
@@ -215,15 +215,15 @@ private slots:
                "640x360 @ 20, 640x360 @ 15, 640x480 @ 25, 640x480 @ 24, 640x480 @ 20, 640x480 @ 15"
             << "I420 320x240@25";
         QTest::newRow("a setting offered twice: uncompressed wins")
-            << QStringList{"MJPG:1280x720,640x480:30", "YUY2:640x480:30,10"}
-            << "1280x720 @ 30, 640x480 @ 30, 640x480 @ 10" << "MJPG 1280x720@30";
+            << QStringList{"MJPG:640x480,1280x720:30", "YUY2:640x480:30,10"}
+            << "640x480 @ 30, 1280x720 @ 30, 640x480 @ 10" << "YUY2 640x480@30";
     }
     void settings()
     {
         QFETCH(QStringList, modes);
         QFETCH(QString, settings);
         QFETCH(QString, format);
-        FakePipeWireCamera* Fake = addCamera(camera("cam", modes, {"--silent"}));
+        FakePipeWireCamera* Fake = addCamera(camera("cam", modes));
         QVERIFY(Fake);
         auto S = source();
         const std::vector<TVideoCaptureSetting> Offered = S->captureSettings(kFront);
@@ -231,11 +231,6 @@ private slots:
         Recorder R;
         QCOMPARE(S->start(kFront, Offered.front(), R), std::optional(Offered.front()));
         QCOMPARE(Fake->waitFor("format "), "format " + format);
-        if (modes.size() > 1) {  // 640x480 @ 30 comes as YUY2, not MJPG
-            S->stop();
-            QVERIFY(S->start(kFront, Offered[1], R));
-            QCOMPARE(Fake->waitFor("format "), "format YUY2 640x480@30");
-        }
     }
 
     void frames_data()

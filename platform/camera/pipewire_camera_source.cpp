@@ -26,6 +26,7 @@
 namespace {
 
 constexpr int kRoundtripMs = 2000;
+constexpr int kReleaseWaitMs = 1000;  // a camera shared with another program stays running
 
 // Lower ranks win when two formats offer the same setting: no decoding and
 // no JPEG artefacts first, then the cheaper conversions. -1: not ours.
@@ -400,6 +401,12 @@ struct PipeWireCameraSource::Capture {
     bool StopRequested = false;
     std::string Ended;  // the line to tell when the stream ended by itself
     std::thread Thread;
+
+    // The camera's node, watched for its state (loop thread, lock held).
+    PipeWireConnection* Connection = nullptr;
+    pw_proxy* NodeProxy = nullptr;
+    spa_hook NodeListener{};
+    pw_node_state NodeState = PW_NODE_STATE_CREATING;
 };
 
 namespace {
@@ -455,6 +462,23 @@ void onStreamProcess(void* Data)
     }
     C.Changed.notify_all();
 }
+
+void onNodeInfo(void* Data, const pw_node_info* Info)
+{
+    auto& C = *static_cast<PipeWireCameraSource::Capture*>(Data);
+    if (Info && (Info->change_mask & PW_NODE_CHANGE_MASK_STATE)) {
+        std::lock_guard Lock(C.Mutex);
+        C.NodeState = Info->state;
+        C.Connection->wake();
+    }
+}
+
+const pw_node_events kNodeEvents = [] {
+    pw_node_events E{};
+    E.version = PW_VERSION_NODE_EVENTS;
+    E.info = onNodeInfo;
+    return E;
+}();
 
 const pw_stream_events kStreamEvents = [] {
     pw_stream_events E{};
@@ -697,6 +721,11 @@ std::optional<TVideoCaptureSetting> PipeWireCameraSource::start(TCameraKind Kind
             tjDestroy(C->Decoder);
         return std::nullopt;
     }
+    C->Connection = m_connection.get();
+    C->NodeProxy = static_cast<pw_proxy*>(
+        pw_registry_bind(m_connection->registry(), Node->Id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (C->NodeProxy)
+        pw_node_add_listener(reinterpret_cast<pw_node*>(C->NodeProxy), &C->NodeListener, &kNodeEvents, C.get());
     m_running = true;
     m_capture = std::move(C);
     Capture& Running = *m_capture;
@@ -776,6 +805,19 @@ void PipeWireCameraSource::stop()
         PipeWireConnection::Lock L(*m_connection);
         spa_hook_remove(&C.StreamListener);
         pw_stream_destroy(C.Stream);
+        // The camera is released once its node leaves the running state. A
+        // start that came before (a new setting, at once) would find the
+        // node still in the old format and never be linked.
+        if (C.NodeProxy) {
+            m_connection->waitUntil(
+                [&] {
+                    std::lock_guard Lock(C.Mutex);
+                    return C.NodeState != PW_NODE_STATE_RUNNING || !C.Ended.empty() || !m_connection->connected();
+                },
+                kReleaseWaitMs);
+            spa_hook_remove(&C.NodeListener);
+            pw_proxy_destroy(C.NodeProxy);
+        }
         if (C.Decoder)
             tjDestroy(C.Decoder);
         m_capture.reset();  // under the lock: the registry listener reads it

@@ -273,7 +273,23 @@ void yuv420Row(const std::uint8_t* Y, const std::uint8_t* U, const std::uint8_t*
         const std::uint8_t* Yc = Y + From;
         const std::uint8_t* Uc = U + From / 2 * ChromaStep;
         const std::uint8_t* Vc = V + From / 2 * ChromaStep;
-        for (int P = 0; P < PairCount; ++P) {
+        int P = 0;
+        // Sixteen pixels at a time: Y bytes interleaved with U V pairs are
+        // exactly Y0 U0 Y1 V0 Y2 U1 Y3 V1...
+        for (; 2 * P + 16 <= Count; P += 8) {
+            const __m128i Luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Yc + 2 * P));
+            __m128i Chroma;
+            if (ChromaStep == 2) {
+                Chroma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Uc + 2 * P));
+            } else {
+                const __m128i U8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Uc + P));
+                const __m128i V8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vc + P));
+                Chroma = _mm_unpacklo_epi8(U8, V8);
+            }
+            _mm_store_si128(reinterpret_cast<__m128i*>(Pairs + 4 * P), _mm_unpacklo_epi8(Luma, Chroma));
+            _mm_store_si128(reinterpret_cast<__m128i*>(Pairs + 4 * P + 16), _mm_unpackhi_epi8(Luma, Chroma));
+        }
+        for (; P < PairCount; ++P) {
             Pairs[4 * P] = Yc[2 * P];
             Pairs[4 * P + 1] = Uc[P * ChromaStep];
             Pairs[4 * P + 2] = 2 * P + 1 < Count ? Yc[2 * P + 1] : 0;
