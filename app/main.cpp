@@ -9,6 +9,7 @@
 #include "platform/camera/v4l2_camera_source.h"
 #include "platform/camera/video_file_source.h"
 #include "platform/frame_stats.h"
+#include "platform/pipewire/camera_publisher.h"
 #include "platform/session.h"
 
 int main(int argc, char** argv)
@@ -64,7 +65,17 @@ int main(int argc, char** argv)
     }
     if (options.stats)
         FrameStats::enable();
+    if (options.publishCamera) {
+        // Without a daemon the window still opens; it just publishes nothing.
+        std::string error;
+        if (std::shared_ptr<PicturePublisher> publisher = PipeWireCameraPublisher::create(error))
+            InstallPicturePublisher(std::move(publisher));
+        else
+            std::cerr << terminalLine("quorl-eye: cannot publish the camera: " + error) << '\n';
+    }
     const int code = FMXmain(argc, argv);
+    // The node goes with the publisher: consumers see their stream end.
+    InstallPicturePublisher(nullptr);
     FrameStats::finish();
     return code;
 }

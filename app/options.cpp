@@ -33,6 +33,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv)
             options.stats = true;
             continue;
         }
+        if (arg == "--publish-camera") {
+            options.publishCamera = true;
+            continue;
+        }
 
         std::string_view value;
         if (arg == "--source") {
@@ -98,7 +102,7 @@ std::string terminalLine(const std::string& Line)
 
 std::string helpText()
 {
-    return "Usage: quorl-eye [--source camera|pipewire|v4l2|demo|FILE] [--stats]\n"
+    return "Usage: quorl-eye [--source camera|pipewire|v4l2|demo|FILE] [--publish-camera] [--stats]\n"
            "\n"
            "Shows the live camera picture the way an animal whose eyes register only\n"
            "movement sees it: whatever stands still turns black.\n"
@@ -114,8 +118,10 @@ std::string helpText()
            "  --source v4l2     only the /dev/video* devices, in the order of their names\n"
            "  --source demo     two built-in synthetic cameras; needs no webcam\n"
            "  --source FILE     a video file, played in a loop, as the camera\n"
-           "  --stats           once a second, frames delivered, processed and painted\n"
-           "                    and the time of each stage, on standard error\n"
+           "  --publish-camera  offer the picture as a camera, \"Quorl Eye Vision\", that\n"
+           "                    video calls, OBS and other programs can pick (PipeWire)\n"
+           "  --stats           once a second, frames delivered, processed, painted (and\n"
+           "                    published) and the time of each stage, on standard error\n"
            "  -h, --help        show this help and exit\n"
            "  --version         show the version and exit\n";
 }

@@ -15,6 +15,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool stats = false;  // --stats: per-second frame figures on stderr
+    bool publishCamera = false;  // --publish-camera: the picture as a PipeWire camera
 };
 
 struct ParsedOptions {

@@ -1,5 +1,6 @@
 // What a camera frame costs before the pipeline sees it: a YUYV or MJPEG
-// frame turned into the RGB32 camera bitmap. Each as a ratio to the
+// frame turned into the RGB32 camera bitmap; and what the published picture
+// costs after it: the RGB32 picture turned into I420. Each as a ratio to the
 // memory-traffic kernel at the same frame size, and in heap allocations per
 // frame.
 
@@ -13,6 +14,7 @@
 #include "platform/bitmap.h"
 #include "platform/camera/demo_camera_source.h"
 #include "platform/camera/pixel_conversion.h"
+#include "platform/i420_conversion.h"
 
 namespace {
 
@@ -130,5 +132,26 @@ void BM_MjpegToRgb32(benchmark::State& State)
     tjFree(jpeg);
 }
 BENCHMARK(BM_MjpegToRgb32)->Apply(frameSizes);
+
+// The published camera in I420: the picture (random pixels, the same work
+// for any values) into a consumer's buffer in the layout it is sent in.
+void BM_Rgb32ToI420(benchmark::State& State)
+{
+    const int w = int(State.range(0)), h = int(State.range(1));
+    bench::Frames frames(w, h);
+    const I420Layout layout = i420Layout(w, h);
+    std::vector<std::uint8_t> buffer(layout.Size);
+    const I420Planes planes{buffer.data(), layout.YBytesPerLine, buffer.data() + layout.UOffset,
+                            buffer.data() + layout.VOffset, layout.ChromaBytesPerLine};
+    bench::FrameMeter meter(State, frames);
+    for (auto _ : State) {
+        meter.start();
+        rgb32ToI420(reinterpret_cast<const std::uint8_t*>(frames.A.data()), w * 4, planes, w, h);
+        benchmark::ClobberMemory();
+        meter.stop();
+    }
+    meter.report();
+}
+BENCHMARK(BM_Rgb32ToI420)->Apply(frameSizes);
 
 }  // namespace

@@ -23,6 +23,11 @@ std::string milliseconds(std::int64_t Ns)
     return text;
 }
 
+std::string publishedText(const FrameCounts& Counts)
+{
+    return Counts.Publishing ? " published " + std::to_string(Counts.Published) : std::string();
+}
+
 }  // namespace
 
 MedianAndWorst medianAndWorst(std::vector<std::int64_t>& Samples)
@@ -40,7 +45,7 @@ std::string formatStatsLine(const FrameCounts& Counts,
 {
     std::string line = "stats: delivered " + std::to_string(Counts.Delivered) + " processed " +
                        std::to_string(Counts.Processed) + " painted " + std::to_string(Counts.Painted) +
-                       " | median/worst ms:";
+                       publishedText(Counts) + " | median/worst ms:";
     for (int i = 0; i < FrameStageCount; ++i) {
         line += i == 0 ? " " : ", ";
         line += StageNames[i];
@@ -77,7 +82,7 @@ std::optional<std::string> FrameStatsWindow::roll(std::int64_t NowNs)
         m_samples[i].clear();
     }
     std::string line = formatStatsLine(m_counts, stages);
-    m_counts.Delivered = m_counts.Processed = m_counts.Painted = m_counts.Dropped = 0;
+    m_counts.Delivered = m_counts.Processed = m_counts.Painted = m_counts.Dropped = m_counts.Published = 0;
     m_start = NowNs - m_start < 2 * SecondNs ? m_start + SecondNs : NowNs;
     return line;
 }
@@ -122,7 +127,7 @@ std::string formatRunLine(const FrameCounts& Counts, double Seconds, const Laten
     std::string line = "stats: " + std::to_string(Counts.Width) + "x" + std::to_string(Counts.Height) + " for " +
                        seconds + " s: delivered " + std::to_string(Counts.Delivered) + " processed " +
                        std::to_string(Counts.Processed) + " painted " + std::to_string(Counts.Painted) +
-                       " dropped " + std::to_string(Counts.Dropped) + " | latency ";
+                       publishedText(Counts) + " dropped " + std::to_string(Counts.Dropped) + " | latency ";
     if (Latency.count() == 0)
         line += "-";
     else
@@ -278,7 +283,7 @@ void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs,
     withState([&](State& S) {
         if (Width != S.run.Width || Height != S.run.Height) {
             // A new size starts a new run; this frame was delivered in it.
-            S.run = FrameCounts{1, 0, 0, 0, Width, Height};
+            S.run = FrameCounts{1, 0, 0, 0, Width, Height, S.run.Publishing, 0};
             S.runStart = ArrivalNs;
             S.runPipelineCpu = S.runPaintCpu = 0;
             S.latency.clear();
@@ -305,6 +310,22 @@ void pipelineDone()
         // A frame still waiting here was never shown: this one replaces it.
         S.awaitingPaint = S.convertedArrival;
         S.convertedEnd = 0;
+    });
+}
+
+void countPublished()
+{
+    withState([](State& S) {
+        S.second.setPublishing();
+        S.run.Publishing = true;
+    });
+}
+
+void published()
+{
+    withState([](State& S) {
+        S.second.addPublished();
+        ++S.run.Published;
     });
 }
 

@@ -47,11 +47,16 @@ struct FrameCounts {
     std::int64_t Dropped = 0;    // delivered but never processed (the camera was stopping)
     int Width = 0;               // of the last frame processed; 0 before the first
     int Height = 0;
+    // --publish-camera: frames handed to the published camera's consumers;
+    // the rest found no free buffer (or no consumer) and were not published.
+    bool Publishing = false;
+    std::int64_t Published = 0;
 };
 
 // "stats: delivered D processed P painted Q | median/worst ms: conversion
 // a/b, hand-over ..., latency y/z | dropped N | WxH"; a stage without
 // samples shows "-", and the size is left out before the first frame.
+// While the picture is published, "published N" follows "painted Q".
 std::string formatStatsLine(const FrameCounts& Counts,
                             const std::array<std::optional<MedianAndWorst>, FrameStageCount>& Stages);
 
@@ -71,6 +76,8 @@ public:
     }
     void addPainted() { ++m_counts.Painted; }
     void addDropped() { ++m_counts.Dropped; }
+    void addPublished() { ++m_counts.Published; }
+    void setPublishing() { m_counts.Publishing = true; }
     // Durations in nanoseconds. Beyond a generous per-second capacity,
     // samples are dropped from the medians (never allocated for).
     void addSample(FrameStage Stage, std::int64_t Ns);
@@ -112,7 +119,8 @@ private:
 // latency median M ms, p99 L ms | CPU per frame: pipeline A ms, paint B ms".
 // The CPU figures are the UI thread's own time (unlike the wall-clock stage
 // times, they do not grow when other programs take the processor), summed
-// over the run and divided by the frames processed and painted.
+// over the run and divided by the frames processed and painted. While the
+// picture is published, "published N" follows "painted Q".
 std::string formatRunLine(const FrameCounts& Counts, double Seconds, const LatencyHistogram& Latency,
                           std::int64_t PipelineCpuNs, std::int64_t PaintCpuNs);
 
@@ -142,6 +150,10 @@ void dropped();
 void converted(std::int64_t ArrivalNs, std::int64_t StartNs, std::int64_t EndNs, int Width, int Height);
 // UI thread: the pipeline has drawn the frame converted last.
 void pipelineDone();
+// The lines count published frames from now on (--publish-camera).
+void countPublished();
+// UI thread: the picture of the frame processed last was published.
+void published();
 // UI thread: the window repainted between StartNs and EndNs, taking CpuNs
 // of processor time.
 void painted(std::int64_t StartNs, std::int64_t EndNs, std::int64_t CpuNs);

@@ -56,6 +56,9 @@ private slots:
         QCOMPARE(QString::fromStdString(formatStatsLine(FrameCounts{30, 29, 28, 1, 1920, 1080}, stages)),
                  "stats: delivered 30 processed 29 painted 28 | median/worst ms: conversion 1.23/2.00, "
                  "hand-over 0.05/0.12, pipeline 1.71/6.32, paint -, latency 3.89/8.14 | dropped 1 | 1920x1080");
+        // Publishing: the count of published frames follows the painted ones.
+        QVERIFY(QString::fromStdString(formatStatsLine(FrameCounts{30, 29, 28, 1, 1920, 1080, true, 0}, stages))
+                    .startsWith("stats: delivered 30 processed 29 painted 28 published 0 | median/worst ms:"));
     }
 
     // Every second gets its own counts and samples, closed exactly when it
@@ -80,15 +83,17 @@ private slots:
         // A late roll keeps the seconds on their grid, and the size of the
         // frames is kept from second to second ...
         window.addDelivered();
+        window.setPublishing();
+        window.addPublished();
         QCOMPARE(line(window.roll(t0 + 1'999 * Ms)), QString("(none)"));
         const QString late = line(window.roll(t0 + 2'300 * Ms));
-        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 |") &&
+        QVERIFY2(late.startsWith("stats: delivered 1 processed 0 painted 0 published 1 |") &&
                      late.endsWith("| dropped 0 | 640x480"),
                  qPrintable(late));
         QCOMPARE(window.start(), t0 + 2'000 * Ms);
         // ... and after an idle spell the next second starts now, with one
         // line for the whole spell rather than one per second.
-        QVERIFY(line(window.roll(t0 + 9'500 * Ms)).startsWith("stats: delivered 0 processed 0 painted 0 |"));
+        QVERIFY(line(window.roll(t0 + 9'500 * Ms)).startsWith("stats: delivered 0 processed 0 painted 0 published 0 |"));
         QCOMPARE(window.start(), t0 + 9'500 * Ms);
         QCOMPARE(line(window.roll(t0 + 10'000 * Ms)), QString("(none)"));
     }
@@ -150,8 +155,8 @@ private slots:
         for (std::int64_t l : {4 * Ms, 5 * Ms, 21 * Ms})
             latency.add(l);
         QCOMPARE(QString::fromStdString(
-                     formatRunLine(FrameCounts{4, 4, 3, 0, 1920, 1080}, 20.46, latency, 7 * Ms, 3 * Ms)),
-                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 dropped 0 | latency median "
+                     formatRunLine(FrameCounts{4, 4, 3, 0, 1920, 1080, true, 2}, 20.46, latency, 7 * Ms, 3 * Ms)),
+                 "stats: 1920x1080 for 20.5 s: delivered 4 processed 4 painted 3 published 2 dropped 0 | latency median "
                  "5.00 ms, p99 21.00 ms | CPU per frame: pipeline 1.75 ms, paint 1.00 ms");
     }
 };

@@ -24,7 +24,7 @@ static QString outcome(const QByteArrayList& Args)
         : o.kind == Options::V4l2                  ? "v4l2"
         : o.kind == Options::Demo                  ? "demo"
                                                    : "file";
-    const QString stats = o.stats ? " +stats" : "";
+    const QString stats = QString(o.publishCamera ? " +publish" : "") + (o.stats ? " +stats" : "");
     return (o.file.empty() ? kind : kind + ":" + QString::fromStdString(o.file)) + stats;
 }
 
@@ -49,6 +49,10 @@ private slots:
         QTest::newRow("--stats") << QByteArrayList{"--stats"} << "camera +stats";
         QTest::newRow("--stats after a source") << QByteArrayList{"--source", "demo", "--stats"} << "demo +stats";
         QTest::newRow("--stats takes no value") << QByteArrayList{"--stats=1"} << error("unknown option '--stats=1'");
+        QTest::newRow("--publish-camera") << QByteArrayList{"--publish-camera", "--source", "demo", "--stats"}
+                                          << "demo +publish +stats";
+        QTest::newRow("--publish-camera takes no value")
+            << QByteArrayList{"--publish-camera=yes"} << error("unknown option '--publish-camera=yes'");
         QTest::newRow("--stats is no source") << QByteArrayList{"--source", "--stats"} << missing;
         QTest::newRow("--help") << QByteArrayList{"--help"} << "help";
         QTest::newRow("-h") << QByteArrayList{"-h"} << "help";
@@ -74,7 +78,7 @@ private slots:
     {
         const QString help = QString::fromStdString(helpText());
         for (const char* word : {"--source camera", "--source pipewire", "--source v4l2", "--source demo",
-                                 "--source FILE", "--stats", "-h, --help", "--version"})
+                                 "--source FILE", "--publish-camera", "--stats", "-h, --help", "--version"})
             QVERIFY2(help.contains(word), word);
         QVERIFY(help.endsWith('\n'));
     }

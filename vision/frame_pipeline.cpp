@@ -4,6 +4,7 @@
 
 #include "app/QuorlEye_main_form.h"
 #include "platform/frame_stats.h"
+#include "platform/picture_publisher.h"
 #include "platform/thread.h"
 #include "vision/motion_filter.h"
 
@@ -79,6 +80,10 @@ void TQuorlEyeMainForm::GetImageFromCamera()
         if (FrameStats::enabled())
             FrameStats::pipelineDone();
     }
+
+    // With --publish-camera, other programs get the picture just drawn from,
+    // at the capture size, whatever the window's size.
+    PublishPicture(QuorlEyeMode ? *MotionBitmap : *CameraBitmap, CameraComponent->GetCaptureSetting().FrameRate);
 
     // The frame just drawn or compared becomes the previous one. Swapping
     // the buffers keeps exactly that frame without copying it; the camera

@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
+
+#include <unistd.h>
 
 #include "platform/camera/capture_ranges.h"
 #include "platform/camera/pixel_conversion.h"
@@ -539,9 +542,17 @@ std::vector<PipeWireCameraSource::Camera> PipeWireCameraSource::cameras()
     std::vector<Camera> All;
     if (!m_connection->roundtrip(kRoundtripMs))
         return All;
+    // The camera this program publishes itself (--publish-camera) is not
+    // one of its cameras: it would show its own picture. Its node belongs
+    // to a client the daemon knows by this process's id.
+    const std::string OwnPid = std::to_string(getpid());
+    std::set<std::string> OwnClients;
+    for (const PipeWireConnection::Global& G : m_connection->globals())
+        if (G.Type == PW_TYPE_INTERFACE_Client && G.prop(PW_KEY_SEC_PID) == OwnPid)
+            OwnClients.insert(std::to_string(G.Id));
     for (const PipeWireConnection::Global& G : m_connection->globals())
         if (G.Type == PW_TYPE_INTERFACE_Node && G.prop(PW_KEY_MEDIA_CLASS) == "Video/Source"
-            && G.prop(PW_KEY_MEDIA_ROLE) == "Camera") {
+            && G.prop(PW_KEY_MEDIA_ROLE) == "Camera" && !OwnClients.count(G.prop(PW_KEY_CLIENT_ID))) {
             const std::string Description = G.prop(PW_KEY_NODE_DESCRIPTION);
             All.push_back({G.Id, G.Serial, G.prop(PW_KEY_NODE_NAME),
                            Description.empty() ? G.prop(PW_KEY_NODE_NAME) : Description});
