@@ -207,6 +207,7 @@ TQuorlEyeMainForm::TQuorlEyeMainForm(TComponent* AOwner) : TForm(AOwner), Defini
     // 6. The camera: front, priority on resolution, inactive.
     CameraComponent->SetKind(TCameraKind::FrontCamera);
     CameraComponent->SetCaptureSettingPriority(TVideoCaptureSettingPriority::Resolution);
+    CameraComponent->OnStopped = [this](TObject* s) { CameraStoppedByItself(s); };
 
     // 7. Working bitmaps and the label texts.
     CameraBitmap = std::make_unique<TBitmap>();

@@ -117,6 +117,7 @@ public:
     void GetCameraRectSize();
     void SwitchToFrontCamera();
     void SwitchToBackCamera();
+    void CameraStoppedByItself(TObject* Sender);
     void GetImageFromCamera();
     void FlipFromCameraBitmap();
     void EnableAllToolsHitTest(TControl* Sender, bool Enable);

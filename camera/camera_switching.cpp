@@ -7,6 +7,16 @@
 
 namespace {
 
+// The last frame does not stay on screen as if the camera were still live.
+void clearOutput(TQuorlEyeMainForm& Form)
+{
+    TCanvas& canvas = Form.OutputBitmap().Canvas();
+    if (canvas.BeginScene()) {
+        canvas.Clear(TAlphaColors::Black);
+        canvas.EndScene();
+    }
+}
+
 // Selects the other camera with the camera stopped, lists its capture
 // settings afresh (a camera plugged in since the last listing is found here,
 // one pulled out is gone) and runs it when the camera ran before.
@@ -30,13 +40,8 @@ void selectCamera(TQuorlEyeMainForm& Form, TCameraKind Kind)
     const bool on = camera.Active();
     Form.IsCameraOnWanted = wanted && !on;
     Form.LoadBitmapFromImageBook(Form.CameraIconRectangle, on ? "camera_on" : "camera_off");
-    if (wanted && !on) {
-        TCanvas& canvas = Form.OutputBitmap().Canvas();
-        if (canvas.BeginScene()) {
-            canvas.Clear(TAlphaColors::Black);
-            canvas.EndScene();
-        }
-    }
+    if (wanted && !on)
+        clearOutput(Form);
 }
 
 }  // namespace
@@ -96,6 +101,16 @@ void TQuorlEyeMainForm::SwitchToFrontCamera()
 void TQuorlEyeMainForm::SwitchToBackCamera()
 {
     selectCamera(*this, TCameraKind::BackCamera);
+}
+
+// The camera stopped by itself (unplugged, its file no longer decodable):
+// the icon shows it off and the picture goes black. The user's "on" is
+// kept, as for a camera that is not there at a switch.
+void TQuorlEyeMainForm::CameraStoppedByItself(TObject*)
+{
+    IsCameraOnWanted = true;
+    LoadBitmapFromImageBook(CameraIconRectangle, "camera_off");
+    clearOutput(*this);
 }
 
 void TQuorlEyeMainForm::FormCloseQuery(TObject*, bool& CanClose)

@@ -355,9 +355,13 @@ private slots:
                 QVERIFY(!f.widget()->close());
             } else if (step == "tick") {
                 w.fx.exitTicks(2);
-            } else if (step == "unplug") {  // the camera that runs
+            } else if (step == "unplug") {  // the camera that runs: shown off on a black picture
+                f.QuorlEyeMode = false;  // the camera's own picture, not black
+                QVERIFY(w.frameDrawn() && f.OutputBitmap().image().pixel(5, 5) != 0xFF000000u);
                 w.io->vanish();
                 QTRY_VERIFY(!f.CameraComponent->source().isRunning());
+                QTRY_VERIFY(w.fx.shows(f.CameraIconRectangle, "camera_off"));
+                QCOMPARE(f.OutputBitmap().image().pixel(5, 5), 0xFF000000u);
             } else if (step.startsWith("unplug")) {
                 w.io->vanish("/dev/video" + step.mid(6).toStdString());
             } else if (step == "plug") {

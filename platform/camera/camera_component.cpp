@@ -1,5 +1,7 @@
 #include "platform/camera/camera_component.h"
 
+#include <QObject>
+
 #include "platform/camera/demo_camera_source.h"
 #include "platform/frame_stats.h"
 
@@ -42,7 +44,7 @@ TVideoCaptureSetting firstOffered(CameraSource& Source, TCameraKind Kind)
 TCameraComponent::TCameraComponent(TComponent* AOwner) : TCameraComponent(AOwner, installedOrDemo()) {}
 
 TCameraComponent::TCameraComponent(TComponent* AOwner, std::shared_ptr<CameraSource> Source)
-    : TComponent(AOwner), m_source(std::move(Source))
+    : TComponent(AOwner), m_source(std::move(Source)), m_uiContext(std::make_unique<QObject>())
 {
     m_setting = firstOffered(*m_source, m_kind);
 }
@@ -182,6 +184,19 @@ void TCameraComponent::frameReady(const CameraFrame& Frame, std::int64_t TimeSta
     m_frame = nullptr;
     if (arrival != 0 && !m_frameTaken)
         FrameStats::dropped();
+}
+
+void TCameraComponent::sourceStopped()
+{
+    // Queued to the UI thread; dropped if the component is gone by then (its
+    // destructor stops the source first, so no thread is left to post).
+    QMetaObject::invokeMethod(
+        m_uiContext.get(),
+        [this] {
+            if (m_active && !m_source->isRunning() && OnStopped)
+                OnStopped(this);
+        },
+        Qt::QueuedConnection);
 }
 
 void TCameraComponent::stopSource()

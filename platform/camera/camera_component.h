@@ -16,6 +16,8 @@
 #include "platform/controls.h"
 #include "platform/thread.h"
 
+class QObject;
+
 // The source every new camera component uses (chosen by the command line,
 // or by a test). Without one installed, components use the demo cameras.
 void InstallCameraSource(std::shared_ptr<CameraSource> Source);
@@ -53,14 +55,19 @@ public:
     void SampleBufferToBitmap(TBitmap& Bitmap, bool Resize);
 
     TSampleBufferReadyEvent OnSampleBufferReady;
+    // Raised on the UI thread when a camera the program had on stopped by
+    // itself (unplugged, its file no longer decodable).
+    TNotifyEvent OnStopped;
 
     CameraSource& source() const { return *m_source; }
 
 private:
     void frameReady(const CameraFrame& Frame, std::int64_t TimeStampNs) override;
+    void sourceStopped() override;
     void stopSource();
 
     std::shared_ptr<CameraSource> m_source;
+    std::unique_ptr<QObject> m_uiContext;  // carries OnStopped to the UI thread
     TCameraKind m_kind = TCameraKind::FrontCamera;
     TVideoCaptureSettingPriority m_priority = TVideoCaptureSettingPriority::Resolution;
     TVideoCaptureSetting m_setting;

@@ -34,6 +34,10 @@ public:
     // has been taken (or the hand-over was cancelled). TimeStampNs is the
     // frame's capture time on the steady clock.
     virtual void frameReady(const CameraFrame& Frame, std::int64_t TimeStampNs) = 0;
+    // Called, from any thread, once a running source has stopped by itself
+    // (the camera vanished, the file can no longer be decoded), after
+    // isRunning() turned false. Not called for stop().
+    virtual void sourceStopped() {}
 };
 
 class CameraSource {

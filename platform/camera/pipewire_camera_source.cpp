@@ -792,6 +792,7 @@ void PipeWireCameraSource::endCapture(Capture& C, const std::string& Line)
     }
     m_running = false;
     m_report(Line);
+    C.Sink->sourceStopped();
 }
 
 void PipeWireCameraSource::stop()

@@ -597,6 +597,7 @@ void V4l2CameraSource::captureLoop(Capture& C)
     // stop() will only join this thread.
     releaseDevice(C);
     m_running = false;
+    C.Sink->sourceStopped();
 }
 
 void V4l2CameraSource::releaseDevice(Capture& C)

@@ -540,4 +540,5 @@ void VideoFileSource::run(CameraSink& Sink)
         DeliveredAt = Clock::now();
     }
     m_running = false;
+    Sink.sourceStopped();
 }

@@ -47,6 +47,8 @@ void ScriptedCameraSource::vanish()
 {
     m_vanished.store(true);
     m_running.store(false);
+    if (m_sink != nullptr)
+        m_sink->sourceStopped();
 }
 
 std::vector<TVideoCaptureSetting> ScriptedCameraSource::captureSettings(TCameraKind Kind)
