@@ -17,33 +17,20 @@ QString line(const std::optional<std::string>& L)
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Samples)
-
 class TestFrameStats : public QObject {
     Q_OBJECT
 
 private slots:
-    void medianAndWorst_data()
-    {
-        QTest::addColumn<Samples>("samples");
-        QTest::addColumn<qint64>("median");
-        QTest::addColumn<qint64>("worst");
-        QTest::newRow("none") << Samples{} << qint64(0) << qint64(0);
-        QTest::newRow("one") << Samples{7} << qint64(7) << qint64(7);
-        QTest::newRow("odd, unsorted") << Samples{9, 1, 5} << qint64(5) << qint64(9);
-        QTest::newRow("even: upper middle") << Samples{4, 1, 3, 2} << qint64(3) << qint64(4);
-        QTest::newRow("one slow frame") << Samples{2, 2, 40, 2, 2} << qint64(2) << qint64(40);
-        QTest::newRow("ties") << Samples{5, 5, 5, 1} << qint64(5) << qint64(5);
-    }
-
+    // "median/worst" of each sample list: the upper middle of an even count.
     void medianAndWorst()
     {
-        QFETCH(Samples, samples);
-        QFETCH(qint64, median);
-        QFETCH(qint64, worst);
-        const MedianAndWorst figures = ::medianAndWorst(samples);
-        QCOMPARE(figures.Median, median);
-        QCOMPARE(figures.Worst, worst);
+        QStringList got;
+        for (Samples samples : {Samples{}, Samples{7}, Samples{9, 1, 5}, Samples{4, 1, 3, 2}, Samples{2, 2, 40, 2, 2},
+                                Samples{5, 5, 5, 1}}) {
+            const MedianAndWorst figures = ::medianAndWorst(samples);
+            got << QString("%1/%2").arg(figures.Median).arg(figures.Worst);
+        }
+        QCOMPARE(got.join(' '), "0/0 7/7 5/9 3/4 2/40 5/5");
     }
 
     void formatsOneLine()
@@ -111,39 +98,28 @@ private slots:
                                                        "hand-over -, pipeline 1.00/1.00,"));
     }
 
-    void histogramPercentiles_data()
-    {
-        QTest::addColumn<Samples>("latencies");
-        QTest::addColumn<qint64>("p50");
-        QTest::addColumn<qint64>("p99");
-        Samples hundred;
-        for (int i = 1; i <= 100; ++i)
-            hundred.push_back(i * Ms);
-        QTest::newRow("empty") << Samples{} << qint64(0) << qint64(0);
-        QTest::newRow("1..100 ms") << hundred << 50 * Ms << 99 * Ms;
-        // Bucket edges: a latency is rounded up to the next 0.1 ms.
-        QTest::newRow("exactly on an edge") << Samples{100'000} << qint64(100'000) << qint64(100'000);
-        QTest::newRow("just past an edge") << Samples{100'001} << qint64(200'000) << qint64(200'000);
-        QTest::newRow("beyond a second") << Samples{1 * Ms, 5'000 * Ms} << 1 * Ms << 999'900'000LL;
-        Samples mostlyFast(98, 3 * Ms);
-        mostlyFast.push_back(40 * Ms);
-        mostlyFast.push_back(80 * Ms);
-        QTest::newRow("two slow of 100") << mostlyFast << 3 * Ms << 40 * Ms;
-    }
-
+    // "p50/p99" in ns: a latency is rounded up to the next 0.1 ms bucket,
+    // the last bucket holds everything beyond a second.
     void histogramPercentiles()
     {
-        QFETCH(Samples, latencies);
-        QFETCH(qint64, p50);
-        QFETCH(qint64, p99);
-        LatencyHistogram histogram;
-        for (std::int64_t l : latencies)
-            histogram.add(l);
-        QCOMPARE(histogram.count(), qint64(latencies.size()));
-        QCOMPARE(histogram.percentileNs(50), p50);
-        QCOMPARE(histogram.percentileNs(99), p99);
-        histogram.clear();
-        QCOMPARE(histogram.percentileNs(99), qint64(0));
+        Samples hundred, mostlyFast(98, 3 * Ms);
+        for (int i = 1; i <= 100; ++i)
+            hundred.push_back(i * Ms);
+        mostlyFast.push_back(40 * Ms);
+        mostlyFast.push_back(80 * Ms);
+        QStringList got;
+        for (const Samples& latencies :
+             {Samples{}, hundred, Samples{100'000}, Samples{100'001}, Samples{1 * Ms, 5'000 * Ms}, mostlyFast}) {
+            LatencyHistogram histogram;
+            for (std::int64_t l : latencies)
+                histogram.add(l);
+            QCOMPARE(histogram.count(), qint64(latencies.size()));
+            got << QString("%1/%2").arg(histogram.percentileNs(50)).arg(histogram.percentileNs(99));
+            histogram.clear();
+            QCOMPARE(histogram.percentileNs(99), qint64(0));
+        }
+        QCOMPARE(got.join(' '), "0/0 50000000/99000000 100000/100000 200000/200000 1000000/999900000 "
+                                "3000000/40000000");
     }
 
     void formatsTheRunLine()

@@ -1,155 +1,107 @@
-// Picture fitting and icon geometry, as pure functions.
+// Picture fitting and icon geometry, as pure functions. Each row reads
+// "inputs -> what comes out", the numbers as the program stores them.
 
 #include <QtTest>
 
 #include "layout/icon_geometry.h"
 #include "layout/picture_fitting.h"
 
-Q_DECLARE_METATYPE(TRectF)
+namespace {
+
+QString rect(const TRectF& R) { return QString("%1,%2,%3,%4").arg(R.Left).arg(R.Top).arg(R.Right).arg(R.Bottom); }
+
+void rows(std::initializer_list<std::pair<const char*, const char*>> Rows)
+{
+    QTest::addColumn<QString>("in");
+    QTest::addColumn<QString>("out");
+    for (const auto& [in, out] : Rows)
+        QTest::newRow(in) << QString(in) << QString(out);
+}
+
+std::vector<double> numbers(const QString& Text)
+{
+    std::vector<double> n;
+    for (const QString& s : Text.split(QRegularExpression("[ x,]"), Qt::SkipEmptyParts))
+        n.push_back(s.toDouble());
+    return n;
+}
+
+}  // namespace
 
 class TestLayoutMath : public QObject {
     Q_OBJECT
 
 private slots:
+    // "capture WxH, landscape (1/0), screen WxH" -> destination rectangle.
     void fit_data()
     {
-        QTest::addColumn<int>("captureW");
-        QTest::addColumn<int>("captureH");
-        QTest::addColumn<bool>("landscape");
-        QTest::addColumn<double>("screenW");
-        QTest::addColumn<double>("screenH");
-        QTest::addColumn<TRectF>("dest");
-
-        QTest::newRow("fits the width") << 1280 << 720 << true << 1000.0 << 700.0 << TRectF{0, 69, 1000, 631};
-        QTest::newRow("too tall, fits the height") << 1280 << 720 << true << 1000.0 << 500.0
-                                                   << TRectF{56, 0, 944, 500};
-        QTest::newRow("never seen running: largest square") << 0 << 0 << true << 800.0 << 600.0
-                                                            << TRectF{100, 0, 700, 600};
-        QTest::newRow("portrait swaps the sides") << 1280 << 720 << false << 1000.0 << 700.0
-                                                  << TRectF{303, 0, 696, 700};
-        QTest::newRow("same aspect fills exactly") << 640 << 480 << true << 800.0 << 600.0 << TRectF{0, 0, 800, 600};
-        QTest::newRow("fractional output truncated") << 1280 << 720 << true << 1000.9 << 700.9
-                                                     << TRectF{0, 69, 1000, 631};
-        QTest::newRow("odd leftover, smaller half first") << 100 << 100 << true << 100.0 << 101.0
-                                                          << TRectF{0, 0, 100, 100};
-        QTest::newRow("equal height keeps the width fit") << 1000 << 500 << true << 1000.0 << 500.0
-                                                          << TRectF{0, 0, 1000, 500};
-        QTest::newRow("one zero side") << 640 << 0 << true << 640.0 << 480.0 << TRectF{0, 239, 640, 240};
-        QTest::newRow("empty output") << 640 << 480 << true << 0.0 << 0.0 << TRectF{0, 0, 0, 0};
-        QTest::newRow("1 x 1 output") << 1920 << 1080 << true << 1.0 << 1.0 << TRectF{0, 0, 1, 0};
-        QTest::newRow("very large output") << 3840 << 2160 << true << 4000.0 << 3000.0
-                                           << TRectF{0, 375, 4000, 2625};
+        rows({{"1280x720 1 1000x700", "0,69,1000,631"},       // fits the width
+              {"1280x720 1 1000x500", "56,0,944,500"},        // too tall: fits the height
+              {"0x0 1 800x600", "100,0,700,600"},             // never seen running: largest square
+              {"1280x720 0 1000x700", "303,0,696,700"},       // portrait swaps the sides
+              {"640x480 1 800x600", "0,0,800,600"},           // same aspect fills exactly
+              {"1280x720 1 1000.9x700.9", "0,69,1000,631"},   // fractional output truncated
+              {"100x100 1 100x101", "0,0,100,100"},           // odd leftover: smaller half first
+              {"1000x500 1 1000x500", "0,0,1000,500"},        // equal height keeps the width fit
+              {"640x0 1 640x480", "0,239,640,240"},           // one zero side
+              {"640x480 1 0x0", "0,0,0,0"},                   // empty output
+              {"1920x1080 1 1x1", "0,0,1,0"},
+              {"3840x2160 1 4000x3000", "0,375,4000,2625"}});
     }
 
     void fit()
     {
-        QFETCH(int, captureW);
-        QFETCH(int, captureH);
-        QFETCH(bool, landscape);
-        QFETCH(double, screenW);
-        QFETCH(double, screenH);
-        QFETCH(TRectF, dest);
-
-        const PictureFit f = fitPicture(captureW, captureH, landscape, screenW, screenH);
-        QCOMPARE(f.DestRect, dest);
-        const int pw = landscape ? captureW : captureH;
-        const int ph = landscape ? captureH : captureW;
-        QCOMPARE(f.SourceRect, (TRectF{0, 0, float(pw), float(ph)}));
-        // Always inside the truncated output, touching two opposite edges.
-        const float ow = float(int(screenW)), oh = float(int(screenH));
-        QVERIFY(f.DestRect.Left >= 0 && f.DestRect.Top >= 0 && f.DestRect.Right <= ow && f.DestRect.Bottom <= oh);
-        QVERIFY((f.DestRect.Left == 0 && f.DestRect.Right == ow) || (f.DestRect.Top == 0 && f.DestRect.Bottom == oh));
+        QFETCH(QString, in);
+        const std::vector<double> n = numbers(in);
+        const int w = int(n[0]), h = int(n[1]);
+        const bool landscape = n[2] != 0;
+        const PictureFit f = fitPicture(w, h, landscape, n[3], n[4]);
+        QTEST(rect(f.DestRect), "out");
+        QCOMPARE(rect(f.SourceRect), rect({0, 0, float(landscape ? w : h), float(landscape ? h : w)}));
     }
 
+    // "screen WxH, image WxH, centre fractions" -> "x,y WxH as placed |
+    // rest top-left | rest centre". 1000 x 800: every icon 80 x 80; taller
+    // than wide: sized from the height; fractional places stay on the
+    // control, the rest geometry truncates.
     void iconPlacement_data()
     {
-        QTest::addColumn<double>("screenW");
-        QTest::addColumn<double>("screenH");
-        QTest::addColumn<int>("imageW");
-        QTest::addColumn<int>("imageH");
-        QTest::addColumn<double>("fx");
-        QTest::addColumn<double>("fy");
-        QTest::addColumn<QRectF>("placed");   // x, y, width, height as stored
-        QTest::addColumn<QPoint>("restTopLeft");
-        QTest::addColumn<QPoint>("restCentre");
-
-        // 1000 x 800: every icon 80 x 80.
-        QTest::newRow("switch") << 1000.0 << 800.0 << 128 << 128 << 0.3 << 0.4 << QRectF(260, 280, 80, 80)
-                                << QPoint(260, 280) << QPoint(300, 320);
-        QTest::newRow("camera") << 1000.0 << 800.0 << 128 << 128 << 0.5 << 0.4 << QRectF(460, 280, 80, 80)
-                                << QPoint(460, 280) << QPoint(500, 320);
-        QTest::newRow("settings") << 1000.0 << 800.0 << 128 << 128 << 0.7 << 0.4 << QRectF(660, 280, 80, 80)
-                                  << QPoint(660, 280) << QPoint(700, 320);
-        QTest::newRow("eye") << 1000.0 << 800.0 << 128 << 128 << 0.4 << 0.6 << QRectF(360, 440, 80, 80)
-                             << QPoint(360, 440) << QPoint(400, 480);
-        QTest::newRow("about") << 1000.0 << 800.0 << 128 << 128 << 0.6 << 0.6 << QRectF(560, 440, 80, 80)
-                               << QPoint(560, 440) << QPoint(600, 480);
-        // Taller than wide: sized from the height, 72 x 72.
-        QTest::newRow("portrait camera") << 600.0 << 900.0 << 128 << 128 << 0.5 << 0.4 << QRectF(264, 324, 72, 72)
-                                         << QPoint(264, 324) << QPoint(300, 360);
-        QTest::newRow("portrait eye") << 600.0 << 900.0 << 128 << 128 << 0.4 << 0.6 << QRectF(204, 504, 72, 72)
-                                      << QPoint(204, 504) << QPoint(240, 540);
-        // A 128 x 64 image gives a 160 x 80 icon on the same centre.
-        QTest::newRow("non-square image") << 1000.0 << 800.0 << 128 << 64 << 0.5 << 0.4
-                                          << QRectF(420, 280, 160, 80) << QPoint(420, 280) << QPoint(500, 320);
-        // Fractional places stay on the control; the rest geometry truncates.
-        QTest::newRow("fractional") << 1001.0 << 801.0 << 128 << 128 << 0.5 << 0.4
-                                    << QRectF(460.46, 280.36, 80.08, 80.08) << QPoint(460, 280)
-                                    << QPoint(500, 320);
+        rows({{"1000x800 128x128 0.3,0.4", "260,280 80x80 | 260,280 | 300,320"},
+              {"1000x800 128x128 0.5,0.4", "460,280 80x80 | 460,280 | 500,320"},
+              {"1000x800 128x128 0.7,0.4", "660,280 80x80 | 660,280 | 700,320"},
+              {"1000x800 128x128 0.4,0.6", "360,440 80x80 | 360,440 | 400,480"},
+              {"1000x800 128x128 0.6,0.6", "560,440 80x80 | 560,440 | 600,480"},
+              {"600x900 128x128 0.5,0.4", "264,324 72x72 | 264,324 | 300,360"},
+              {"600x900 128x128 0.4,0.6", "204,504 72x72 | 204,504 | 240,540"},
+              {"1000x800 128x64 0.5,0.4", "420,280 160x80 | 420,280 | 500,320"},
+              {"1001x801 128x128 0.5,0.4", "460.46,280.36 80.08x80.08 | 460,280 | 500,320"}});
     }
 
     void iconPlacement()
     {
-        QFETCH(double, screenW);
-        QFETCH(double, screenH);
-        QFETCH(int, imageW);
-        QFETCH(int, imageH);
-        QFETCH(double, fx);
-        QFETCH(double, fy);
-        QFETCH(QRectF, placed);
-        QFETCH(QPoint, restTopLeft);
-        QFETCH(QPoint, restCentre);
-
-        const double longSide = screenW > screenH ? screenW : screenH;
-        const IconPlacement p = placeIcon(screenW, screenH, longSide, 0.08, imageW, imageH, fx, fy);
-        QCOMPARE(p.X, float(placed.x()));
-        QCOMPARE(p.Y, float(placed.y()));
-        QCOMPARE(p.Width, float(placed.width()));
-        QCOMPARE(p.Height, float(placed.height()));
-        QCOMPARE(QPoint(p.Left, p.Top), restTopLeft);
-        QCOMPARE(QPoint(p.CentreX, p.CentreY), restCentre);
+        QFETCH(QString, in);
+        const std::vector<double> n = numbers(in);
+        const IconPlacement p = placeIcon(n[0], n[1], std::max(n[0], n[1]), 0.08, int(n[2]), int(n[3]), n[4], n[5]);
+        QTEST(QString("%1,%2 %3x%4 | %5,%6 | %7,%8").arg(p.X).arg(p.Y).arg(p.Width).arg(p.Height).arg(p.Left)
+                  .arg(p.Top).arg(p.CentreX).arg(p.CentreY), "out");
     }
 
+    // "position, side" of a square icon pressed to 1.3 times its size ->
+    // "where it is drawn | rest top-left | rest centre".
     void press_data()
     {
-        QTest::addColumn<QPointF>("position");
-        QTest::addColumn<float>("size");
-        QTest::addColumn<QPointF>("pressedAt");
-        QTest::addColumn<QPoint>("rest");
-        QTest::addColumn<QPoint>("centre");
-
-        QTest::newRow("80 x 80 at (460, 280)") << QPointF(460, 280) << 80.0f << QPointF(448, 268) << QPoint(460, 280)
-                                               << QPoint(500, 320);
-        QTest::newRow("fractional rest drops the fraction") << QPointF(459.5, 280) << 81.0f
-                                                            << QPointF(447.35, 267.35) << QPoint(459, 280)
-                                                            << QPoint(500, 320);
-        QTest::newRow("50 x 50 at the origin") << QPointF(0, 0) << 50.0f << QPointF(-7.5, -7.5) << QPoint(0, 0)
-                                               << QPoint(25, 25);
+        rows({{"460,280 80", "448,268 | 460,280 | 500,320"},
+              {"459.5,280 81", "447.35,267.35 | 459,280 | 500,320"},  // fractional rest drops the fraction
+              {"0,0 50", "-7.5,-7.5 | 0,0 | 25,25"}});
     }
 
     void press()
     {
-        QFETCH(QPointF, position);
-        QFETCH(float, size);
-        QFETCH(QPointF, pressedAt);
-        QFETCH(QPoint, rest);
-        QFETCH(QPoint, centre);
-
-        const PressPlacement p = pressIcon({float(position.x()), float(position.y())}, size, size, 1.3f);
-        QCOMPARE(QPoint(p.Left, p.Top), rest);
-        QCOMPARE(QPoint(p.CentreX, p.CentreY), centre);
-        QCOMPARE(p.Position.X, float(pressedAt.x()));
-        QCOMPARE(p.Position.Y, float(pressedAt.y()));
+        QFETCH(QString, in);
+        const std::vector<double> n = numbers(in);
+        const PressPlacement p = pressIcon({float(n[0]), float(n[1])}, float(n[2]), float(n[2]), 1.3f);
+        QTEST(QString("%1,%2 | %3,%4 | %5,%6").arg(p.Position.X).arg(p.Position.Y).arg(p.Left).arg(p.Top)
+                  .arg(p.CentreX).arg(p.CentreY), "out");
     }
 };
 

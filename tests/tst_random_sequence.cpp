@@ -277,23 +277,15 @@ void TestRandomSequence::build()
         outputChanged();
     };
     // The pointer events the icons get go into the step log.
+    auto logged = [this](const QString& What, auto Handler) {
+        return [this, What, Handler](auto... Args) { log(What); Handler(Args...); };
+    };
     for (TRectangle* icon : {f().SettingsIconRectangle, f().CameraIconRectangle, f().EyeIconRectangle,
                              f().SwitchFrontAndBackCameraIconRectangle, f().AboutIconRectangle}) {
         const QString name = QString::fromStdString(icon->Name()).remove("IconRectangle");
-        icon->OnMouseDown = [this, name, down = icon->OnMouseDown](TObject* s, TMouseButton b, TShiftState k, float x,
-                                                                   float y) {
-            log("  down " + name);
-            down(s, b, k, x, y);
-        };
-        icon->OnMouseUp = [this, name, up = icon->OnMouseUp](TObject* s, TMouseButton b, TShiftState k, float x,
-                                                             float y) {
-            log("  up " + name);
-            up(s, b, k, x, y);
-        };
-        icon->OnMouseLeave = [this, name, leave = icon->OnMouseLeave](TObject* s) {
-            log("  leave " + name);
-            leave(s);
-        };
+        icon->OnMouseDown = logged("  down " + name, icon->OnMouseDown);
+        icon->OnMouseUp = logged("  up " + name, icon->OnMouseUp);
+        icon->OnMouseLeave = logged("  leave " + name, icon->OnMouseLeave);
     }
     const int w = r.range(1, 900), h = r.range(1, 700);
     log(QString("window %1: %2x%3, front %4, back %5, resolve %6, frames %7%8")

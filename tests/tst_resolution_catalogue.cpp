@@ -92,44 +92,20 @@ private slots:
             QCOMPARE(cat.LastIndex, 0);
     }
 
-    void label()
+    // The label's exact text, and the track bar running backwards over the
+    // catalogue: "value/last index" -> entry, "index/last index" -> position.
+    void trackBar()
     {
-        QCOMPARE(resolutionLabel(TVideoCaptureSetting(640, 480, 30)), std::string("Camera width = 640, height = 480"));
-        QCOMPARE(resolutionLabel(TVideoCaptureSetting(1920, 1080, 15)),
-                 std::string("Camera width = 1920, height = 1080"));
-    }
-
-    void trackBarMapping_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<int>("lastIndex");
-        QTest::addColumn<int>("index");
-
-        QTest::newRow("position 0 shows the last entry") << 0.0f << 2 << 2;
-        QTest::newRow("position 2 shows entry 0") << 2.0f << 2 << 0;
-        QTest::newRow("1.9 truncates to position 1") << 1.9f << 2 << 1;
-        QTest::newRow("below the range clamps") << -3.0f << 2 << 2;
-        QTest::newRow("above the range clamps") << 7.5f << 2 << 0;
-        QTest::newRow("huge values clamp") << 1e30f << 4 << 0;
-        QTest::newRow("single entry") << 0.0f << 0 << 0;
-    }
-
-    void trackBarMapping()
-    {
-        QFETCH(float, value);
-        QFETCH(int, lastIndex);
-        QFETCH(int, index);
-        QCOMPARE(trackBarValueToIndex(value, lastIndex), index);
-    }
-
-    void positionOfIndex()
-    {
-        QCOMPARE(indexToTrackBarPosition(0, 2), 2);
-        QCOMPARE(indexToTrackBarPosition(2, 2), 0);
-        QCOMPARE(indexToTrackBarPosition(5, 2), 0);
-        QCOMPARE(indexToTrackBarPosition(-1, 2), 2);
-        // Both directions agree on every index.
-        for (int i = 0; i <= 6; ++i)
+        QCOMPARE(resolutionLabel(TVideoCaptureSetting(1920, 1080, 15)), std::string("Camera width = 1920, height = 1080"));
+        QStringList indices, positions;
+        for (const auto& [value, last] : std::initializer_list<std::pair<float, int>>{
+                 {0.0f, 2}, {2.0f, 2}, {1.9f, 2}, {-3.0f, 2}, {7.5f, 2}, {1e30f, 4}, {0.0f, 0}})
+            indices << QString::number(trackBarValueToIndex(value, last));
+        QCOMPARE(indices.join(' '), "2 0 1 2 0 0 0");
+        for (const auto& [index, last] : std::initializer_list<std::pair<int, int>>{{0, 2}, {2, 2}, {5, 2}, {-1, 2}})
+            positions << QString::number(indexToTrackBarPosition(index, last));
+        QCOMPARE(positions.join(' '), "2 0 0 2");
+        for (int i = 0; i <= 6; ++i)  // both directions agree on every index
             QCOMPARE(trackBarValueToIndex(static_cast<float>(indexToTrackBarPosition(i, 6)), 6), i);
     }
     // Ranged sizes: "min-max/step" per axis; the standard sizes inside that
