@@ -363,5 +363,5 @@ int FMXmain(int& argc, char** argv)
         Application.ShowException(std::string());
     }
     Application.Terminate();
-    return 0;
+    return Application.ExitCode();
 }

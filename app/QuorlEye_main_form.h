@@ -194,5 +194,7 @@ PublishedClass publishedClass(TQuorlEyeMainForm& Form);
 extern TQuorlEyeMainForm* QuorlEyeMainForm;
 
 // The program entry after the command line has been read: initialises the
-// application, creates the window, runs the event loop. Returns 0.
+// application, creates the window, runs the event loop. Returns the exit
+// code: 0, 1 when an exception escaped (it was shown), 128 + the signal
+// that ended the run.
 int FMXmain(int& argc, char** argv);

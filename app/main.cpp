@@ -8,6 +8,7 @@
 #include "platform/camera/v4l2_camera_source.h"
 #include "platform/camera/video_file_source.h"
 #include "platform/frame_stats.h"
+#include "platform/session.h"
 
 int main(int argc, char** argv)
 {
@@ -27,7 +28,8 @@ int main(int argc, char** argv)
     }
 
     const std::string NoDisplay =
-        noDisplayMessage(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+        noDisplayMessage(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                                                    std::getenv("WAYLAND_DISPLAY"), displayAnswers);
     if (!NoDisplay.empty()) {
         std::cerr << NoDisplay << '\n';
         return 2;

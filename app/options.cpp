@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -114,10 +115,38 @@ std::string versionText()
     return "Quorl Eye Vision v." QUORL_EYE_VERSION "\n";
 }
 
-std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay)
+std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay,
+                             const DisplayProbe& Answers)
 {
-    auto Set = [](const char* Value) { return Value && *Value; };
-    if (Set(QpaPlatform) || Set(Display) || Set(WaylandDisplay))
+    auto value = [](const char* V) { return std::string(V ? V : ""); };
+    const std::string platforms = value(QpaPlatform), x11 = value(Display), wayland = value(WaylandDisplay);
+    bool useX11 = platforms.empty(), useWayland = platforms.empty();
+    // "wayland;xcb", "xcb:no_grab_server": names before their options.
+    for (std::size_t from = 0; from < platforms.size();) {
+        std::size_t end = platforms.find(';', from);
+        end = end == std::string::npos ? platforms.size() : end;
+        const std::string name = platforms.substr(from, std::min(platforms.find(':', from), end) - from);
+        if (name == "xcb")
+            useX11 = true;
+        else if (name.starts_with("wayland"))
+            useWayland = true;
+        else if (!name.empty())
+            return {};  // a platform that finds its screen its own way
+        from = end + 1;
+    }
+    const std::string waylandName = wayland.empty() && !platforms.empty() ? "wayland-0" : wayland;
+    const bool tryX11 = useX11 && !x11.empty(), tryWayland = useWayland && !waylandName.empty();
+    if (!tryX11 && !tryWayland) {
+        if (useX11 && useWayland)
+            return kProgram + ": no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        return kProgram + ": no display to open the window on (DISPLAY is not set)";
+    }
+    if ((tryX11 && Answers(DisplayKind::X11, x11)) || (tryWayland && Answers(DisplayKind::Wayland, waylandName)))
         return {};
-    return kProgram + ": no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    const std::string xPart = "DISPLAY '" + terminalLine(x11) + "'";
+    const std::string waylandPart = "WAYLAND_DISPLAY '" + terminalLine(waylandName) + "'";
+    return kProgram + ": no display to open the window on (" +
+           (tryX11 && tryWayland ? "neither " + xPart + " nor " + waylandPart + " answers"
+                                 : (tryX11 ? xPart : waylandPart) + " does not answer") +
+           ")";
 }

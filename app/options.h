@@ -3,7 +3,10 @@
 // The command line: which camera source to use, or a request for help or
 // the version. Parsing is pure; main() decides what to do with the result.
 
+#include <functional>
 #include <string>
+
+#include "platform/session.h"
 
 struct Options {
     enum SourceKind { Camera, Demo, File };
@@ -32,9 +35,15 @@ std::string terminalLine(const std::string& Line);
 std::string helpText();
 std::string versionText();
 
-// The line for stderr when there is plainly no display to open the window
-// on: Qt's default platforms need DISPLAY (X11) or WAYLAND_DISPLAY, and
-// without them Qt aborts. A QT_QPA_PLATFORM of its own (offscreen, eglfs...)
-// needs neither. Empty when there is nothing to say; unset and empty
-// variables are alike.
-std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay);
+// Whether a display answers: displayAnswers, or a table in the tests.
+using DisplayProbe = std::function<bool(DisplayKind, const std::string& Name)>;
+
+// The line for stderr when there is no display to open the window on, told
+// before Qt, which would abort with advice to reinstall it. Qt's default
+// platforms need DISPLAY (X11) or WAYLAND_DISPLAY, one of them answering;
+// a QT_QPA_PLATFORM of its own (offscreen, eglfs...) needs neither, "xcb"
+// only the X display, "wayland" only the Wayland one ("wayland-0" when
+// unset), a list such as "wayland;xcb" any one of those. Empty when there
+// is nothing to say; unset and empty variables are alike.
+std::string noDisplayMessage(const char* QpaPlatform, const char* Display, const char* WaylandDisplay,
+                             const DisplayProbe& Answers);

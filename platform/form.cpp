@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QResizeEvent>
 #include <QScreen>
 
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "platform/frame_stats.h"
+#include "platform/session.h"
 #include "platform/timing.h"
 
 TApplication Application;
@@ -265,10 +267,12 @@ void TForm::resized()
 
 void TApplication::Initialize(int& argc, char** argv)
 {
+    m_exitCode = 0;
     if (!QCoreApplication::instance())
         m_app = std::make_unique<QApplication>(argc, argv);
     // Closing the main window ends Run.
     QGuiApplication::setQuitOnLastWindowClosed(true);
+    Session::watch();
 }
 
 void TApplication::Run()
@@ -276,8 +280,16 @@ void TApplication::Run()
     if (!m_mainForm)
         return;
     m_mainForm->Show();
-    if (!m_mainForm->isClosed())
+    if (!m_mainForm->isClosed()) {
+        Session::setEventLoopRunning(true);
         QApplication::exec();
+        Session::setEventLoopRunning(false);
+    }
+    // Ended by a signal: the status a shell gives a program the signal
+    // killed (130 for Ctrl-C, 143 for SIGTERM), so a script still sees it
+    // was interrupted, although the window closed as usual.
+    if (const int signal = Session::endSignal())
+        m_exitCode = 128 + signal;
 }
 
 void TApplication::ShowException(const std::exception& E)
@@ -285,10 +297,19 @@ void TApplication::ShowException(const std::exception& E)
     ShowException(std::string(E.what()));
 }
 
+// On stderr for a terminal, and in a dialog for a program started from the
+// desktop's menu, where nobody reads stderr. A run that failed does not end
+// with success.
 void TApplication::ShowException(const std::string& Message)
 {
+    m_exitCode = 1;
     std::fprintf(stderr, "quorl-eye: %s\n", Message.c_str());
     std::fflush(stderr);
+    const QString platform = QGuiApplication::platformName();
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) && platform != "offscreen" && platform != "minimal")
+        QMessageBox::critical(nullptr, "Quorl Eye Vision",
+                              Message.empty() ? QString("The program failed for an unknown reason.")
+                                              : QString::fromStdString(Message));
 }
 
 // The form goes first: its controls' widgets need the Qt application. The
@@ -297,5 +318,6 @@ void TApplication::ShowException(const std::string& Message)
 void TApplication::Terminate()
 {
     m_mainForm.reset();
+    Session::unwatch();
     m_app.reset();
 }

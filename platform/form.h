@@ -81,11 +81,15 @@ public:
     void ShowException(const std::string& Message);
     // Frees the forms.
     void Terminate();
+    // What the process should end with: 0; 1 after an exception was shown;
+    // 128 + the signal that ended the run.
+    int ExitCode() const { return m_exitCode; }
     TForm* MainForm() const { return m_mainForm.get(); }
 
 private:
     std::unique_ptr<QApplication> m_app;
     std::unique_ptr<TForm> m_mainForm;
+    int m_exitCode = 0;
 };
 
 extern TApplication Application;

@@ -7,7 +7,12 @@
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
+#include <xcb/xproto.h>
+
+#include <csignal>
+
 #include "platform/camera/v4l2_camera_source.h"
+#include "platform/session.h"
 #include "support/fake_v4l2_device.h"
 #include "support/process_census.h"
 #include "support/window_fixture.h"
@@ -161,14 +166,44 @@ private slots:
         QCOMPARE(f.CameraComponent->GetCaptureSetting(), mode(640, 480, 30));
     }
 
-    // Escape and a stopped camera are covered with the commands.
+    // Escape and a stopped camera are covered with the commands. A signal
+    // and a window destroyed by another X client end the run as the close
+    // box does.
+    void closeSequence_data()
+    {
+        QTest::addColumn<int>("ending");  // 0: the close box; -1: the window destroyed; else the signal
+        QTest::newRow("close box") << 0;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("window destroyed by another program") << -1;
+    }
+
     void closeSequence()
     {
+        QFETCH(int, ending);
         CameraFixture fx(FrontSettings);
         auto& f = fx.f();
         QVERIFY(fx.show());
         fx.press(f.CameraIconRectangle);
-        QVERIFY(!f.widget()->close() && f.widget()->isVisible() && f.ExitCameraTimer->Enabled());
+        if (ending > 0)
+            std::signal(ending, SIG_DFL);  // as from an interactive shell, whatever this test inherited
+        Session::watch();
+        auto unwatch = qScopeGuard(Session::unwatch);
+        if (ending == 0) {
+            QVERIFY(!f.widget()->close());
+        } else if (ending > 0) {
+            QCOMPARE(std::raise(ending), 0);
+        } else {
+            // What the X server sends every client that watches the window.
+            xcb_destroy_notify_event_t gone{};
+            gone.response_type = XCB_DESTROY_NOTIFY;
+            gone.window = gone.event = xcb_window_t(f.widget()->internalWinId());
+            qintptr result = 0;
+            QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", &gone, &result);
+        }
+        QTRY_VERIFY(f.ExitCameraTimer->Enabled());
+        QVERIFY(f.widget()->isVisible() && f.CameraComponent->Active());
+        QCOMPARE(Session::endSignal(), std::max(ending, 0));
         fx.exitTicks(1);  // count 0: stop
         QVERIFY(!f.CameraComponent->Active());
         fx.exitTicks(2);  // counts 1 and 2: wait

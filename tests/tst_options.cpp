@@ -1,5 +1,7 @@
+#include <QProcess>
 #include <QtTest>
 
+#include <csignal>
 #include <vector>
 
 #include "app/options.h"
@@ -91,27 +93,98 @@ private slots:
         QVERIFY(options >= 5);
     }
 
+    // Whether the window can open: the displays the environment names, and
+    // which of them answer.
     void noDisplay_data()
     {
         QTest::addColumn<QByteArrayList>("env");  // QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY; "-": unset
-        QTest::addColumn<bool>("told");
-        QTest::newRow("none") << QByteArrayList{"-", "-", "-"} << true;
-        QTest::newRow("all empty") << QByteArrayList{"", "", ""} << true;
-        QTest::newRow("X11") << QByteArrayList{"-", ":0", "-"} << false;
-        QTest::newRow("Wayland") << QByteArrayList{"-", "", "wayland-0"} << false;
-        QTest::newRow("offscreen") << QByteArrayList{"offscreen", "-", "-"} << false;
+        QTest::addColumn<QStringList>("answering");  // "x:NAME", "w:NAME"
+        QTest::addColumn<QString>("expected");  // after "quorl-eye: no display to open the window on (", or ""
+        const QStringList none;
+        const QString neither = "neither DISPLAY nor WAYLAND_DISPLAY is set)";
+        QTest::newRow("none") << QByteArrayList{"-", "-", "-"} << none << neither;
+        QTest::newRow("all empty") << QByteArrayList{"", "", ""} << QStringList{"x:", "w:"} << neither;
+        QTest::newRow("X11") << QByteArrayList{"-", ":0", "-"} << QStringList{"x::0"} << "";
+        QTest::newRow("X11 not there") << QByteArrayList{"-", ":5", "-"} << QStringList{"x::0", "w::5"}
+                                       << "DISPLAY ':5' does not answer)";
+        QTest::newRow("Wayland not there") << QByteArrayList{"-", "", "wayland-1"} << QStringList{"w:wayland-0"}
+                                           << "WAYLAND_DISPLAY 'wayland-1' does not answer)";
+        QTest::newRow("neither answers") << QByteArrayList{"-", "host:10.0", "/run/w"} << none
+                                         << "neither DISPLAY 'host:10.0' nor WAYLAND_DISPLAY '/run/w' answers)";
+        QTest::newRow("dead X11, live Wayland") << QByteArrayList{"-", ":5", "wayland-0"} << QStringList{"w:wayland-0"} << "";
+        QTest::newRow("offscreen") << QByteArrayList{"offscreen", "-", "-"} << none << "";
+        QTest::newRow("eglfs in a list") << QByteArrayList{"xcb;eglfs", ":5", "-"} << none << "";
+        QTest::newRow("xcb needs X11") << QByteArrayList{"xcb:no_grab_server", ":5", "wayland-0"} << QStringList{"w:wayland-0"}
+                                       << "DISPLAY ':5' does not answer)";
+        QTest::newRow("xcb, no DISPLAY") << QByteArrayList{"xcb", "-", "wayland-0"} << none << "DISPLAY is not set)";
+        QTest::newRow("wayland defaults to wayland-0") << QByteArrayList{"wayland", ":0", "-"} << QStringList{"x::0"}
+                                                       << "WAYLAND_DISPLAY 'wayland-0' does not answer)";
+        QTest::newRow("either of a list") << QByteArrayList{"wayland-egl;xcb", ":0", "-"} << QStringList{"x::0"} << "";
+        QTest::newRow("a line break in the name") << QByteArrayList{"-", ":0\n", "-"} << none
+                                                  << "DISPLAY ':0\\n' does not answer)";
     }
 
     void noDisplay()
     {
         QFETCH(QByteArrayList, env);
-        QFETCH(bool, told);
+        QFETCH(QStringList, answering);
+        QFETCH(QString, expected);
         auto value = [&](int i) { return env[i] == "-" ? nullptr : env[i].constData(); };
-        const std::string line = noDisplayMessage(value(0), value(1), value(2));
-        QCOMPARE(!line.empty(), told);
-        QVERIFY(line.empty() || line.starts_with("quorl-eye: no display"));
+        auto answers = [&](DisplayKind Kind, const std::string& Name) {
+            return answering.contains((Kind == DisplayKind::X11 ? "x:" : "w:") + QString::fromStdString(Name));
+        };
+        const QString line = QString::fromStdString(noDisplayMessage(value(0), value(1), value(2), answers));
+        QCOMPARE(line, expected.isEmpty() ? "" : "quorl-eye: no display to open the window on (" + expected);
+    }
+
+    // How the real program ends from outside (under the offscreen platform,
+    // where its window shows nowhere): a signal once its window is up, a
+    // display that does not answer before any.
+    void programEnds_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("display");  // set for the run, under the xcb platform
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lastLine");
+        QTest::newRow("SIGINT: 128 + 2") << SIGINT << "" << 130 << "stats: delivered 0";
+        QTest::newRow("SIGTERM: 128 + 15") << SIGTERM << "" << 143 << "stats: delivered 0";
+        // Nothing listens on X display 7357.
+        QTest::newRow("DISPLAY names no display") << 0 << ":7357" << 2
+                                                  << "quorl-eye: no display to open the window on (DISPLAY ':7357' does not answer)";
+    }
+
+    void programEnds()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, display);
+        QFETCH(QString, lastLine);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+        env.insert("DISPLAY", display);
+        program.setProcessEnvironment(env);
+        // As from an interactive shell, whatever this test inherited.
+        program.setChildProcessModifier([] {
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+        });
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QUORL_EYE_PROGRAM, {"--source", "demo", "--stats"});
+        QByteArray err;
+        if (signal) {
+            // The first --stats line comes once the window's event loop runs.
+            while (!err.contains("stats: ") && program.waitForReadyRead(20'000))
+                err += program.readAllStandardError();
+            QVERIFY2(err.contains("stats: "), err.constData());
+            QCOMPARE(kill(pid_t(program.processId()), signal), 0);
+        }
+        QVERIFY2(program.waitForFinished(20'000), "still running");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QTEST(program.exitCode(), "code");
+        const QList<QByteArray> lines = (err + program.readAllStandardError()).trimmed().split('\n');
+        QVERIFY2(lines.last().startsWith(lastLine.toUtf8()), lines.last().constData());
     }
 };
 
-QTEST_APPLESS_MAIN(TestOptions)
+QTEST_GUILESS_MAIN(TestOptions)
 #include "tst_options.moc"

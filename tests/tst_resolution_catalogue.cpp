@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "camera/resolution_catalogue.h"
+#include "platform/camera/capture_ranges.h"
 
 using Settings = std::vector<TVideoCaptureSetting>;
 Q_DECLARE_METATYPE(Settings)
@@ -131,7 +132,63 @@ private slots:
         for (int i = 0; i <= 6; ++i)
             QCOMPARE(trackBarValueToIndex(static_cast<float>(indexToTrackBarPosition(i, 6)), 6), i);
     }
+    // Ranged sizes: "min-max/step" per axis; the standard sizes inside that
+    // fit the step, or the largest size of the range when none does.
+    void sizesInRange_data()
+    {
+        QTest::addColumn<QList<int>>("range");  // minW maxW stepW minH maxH stepH
+        QTest::addColumn<QString>("sizes");
+        QTest::newRow("continuous 1..1920x1..1080") << QList<int>{1, 1920, 1, 1, 1080, 1}
+            << "160x120 176x144 320x240 352x288 640x360 640x480 800x600 960x540 1024x768 1280x720 1280x960 "
+               "1280x1024 1920x1080";
+        QTest::newRow("step 0 counts as 1") << QList<int>{640, 1280, 0, 480, 720, 0}
+                                             << "640x480 800x600 960x540 1280x720";
+        QTest::newRow("stepwise 16/8 from 32") << QList<int>{32, 1920, 16, 32, 1080, 8}
+            << "160x120 176x144 320x240 352x288 640x360 640x480 800x600 1024x768 1280x720 1280x960 1280x1024 "
+               "1920x1080";
+        QTest::newRow("odd step: largest size on the step") << QList<int>{100, 1001, 7, 100, 701, 7} << "996x695";
+        QTest::newRow("single size") << QList<int>{1280, 1280, 1, 720, 720, 1} << "1280x720";
+        QTest::newRow("inverted") << QList<int>{1920, 640, 1, 480, 480, 1} << "";
+        QTest::newRow("zero") << QList<int>{0, 0, 1, 0, 0, 1} << "";
+    }
+
+    void sizesInRange()
+    {
+        QFETCH(QList<int>, range);
+        const FrameSizeRange R{range[0], range[1], range[2], range[3], range[4], range[5]};
+        QStringList Got;
+        for (const auto& [W, H] : standardSizesInRange(R))
+            Got << QStringLiteral("%1x%2").arg(W).arg(H);
+        QTEST(Got.join(' '), "sizes");
+    }
+
+    // Ranged intervals "min max step" as fractions of a second; rates
+    // fastest first, or the fastest of the range when no standard one fits.
+    void ratesInRange_data()
+    {
+        QTest::addColumn<QList<uint>>("range");  // minN minD maxN maxD stepN stepD
+        QTest::addColumn<QString>("rates");
+        QTest::newRow("continuous 1/60..1 s") << QList<uint>{1, 60, 1, 1, 0, 0} << "60 50 30 25 24 20 15 10 5";
+        QTest::newRow("1/30..1/15") << QList<uint>{1, 30, 1, 15, 0, 0} << "30 25 24 20 15";
+        QTest::newRow("step 1/30 from 1/30") << QList<uint>{1, 30, 1, 5, 1, 30} << "30 15 10 5";
+        QTest::newRow("step 1/60 from 1/60") << QList<uint>{1, 60, 1, 1, 1, 60} << "60 30 20 15 10 5";
+        QTest::newRow("between standards") << QList<uint>{10, 333, 10, 331, 0, 0} << "33.3";
+        QTest::newRow("1001-based 1/29.97") << QList<uint>{1001, 30000, 1001, 30000, 0, 0} << "29.97";
+        QTest::newRow("inverted") << QList<uint>{1, 15, 1, 30, 0, 0} << "";
+        QTest::newRow("zero denominator") << QList<uint>{1, 0, 1, 1, 0, 0} << "";
+    }
+
+    void ratesInRange()
+    {
+        QFETCH(QList<uint>, range);
+        const FrameIntervalRange R{{range[0], range[1]}, {range[2], range[3]}, {range[4], range[5]}};
+        QStringList Got;
+        for (const double Fps : standardRatesInRange(R))
+            Got << QString::number(Fps, 'g', 4);
+        QTEST(Got.join(' '), "rates");
+    }
 };
+
 
 QTEST_APPLESS_MAIN(TestResolutionCatalogue)
 #include "tst_resolution_catalogue.moc"

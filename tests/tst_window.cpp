@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <map>
 #include <set>
 
@@ -11,6 +13,7 @@
 #include "platform/screen.h"
 #include "resources/main_window.h"
 #include "support/fake_screen_service.h"
+#include "support/scripted_camera_source.h"
 
 namespace {
 
@@ -226,6 +229,36 @@ private slots:
         QCOMPARE(form.EyeIconRectangle->Fill().Bitmap().image(), before);
         form.LoadBitmapFromImageBook(form.EyeIconRectangle, "eye_human");
         QCOMPARE(form.EyeIconRectangle->Fill().Bitmap().image(), form.ImageBook->FindImage("eye_human")->image());
+    }
+
+    // An exception escaping start-up: shown (in a dialog too where a
+    // display is there, never under the offscreen platform), and the run
+    // ends in failure, not 0.
+    void startUpFailure()
+    {
+        struct BrokenCamera : ScriptedCameraSource {
+            std::vector<TVideoCaptureSetting> captureSettings(TCameraKind) override
+            {
+                throw std::runtime_error("the camera broke");
+            }
+        };
+        InstallCameraSource(std::make_shared<BrokenCamera>());
+        QTemporaryFile err;
+        QVERIFY(err.open());
+        const int savedStderr = dup(2);
+        dup2(err.handle(), 2);
+        int argc = 1;
+        char name[] = "quorl-eye";
+        char* argv[] = {name, nullptr};
+        const int code = FMXmain(argc, argv);
+        dup2(savedStderr, 2);
+        close(savedStderr);
+        InstallCameraSource(std::make_shared<DemoCameraSource>());
+        QCOMPARE(code, 1);
+        QFile written(err.fileName());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), "quorl-eye: the camera broke\n");
+        QVERIFY(!Application.MainForm());
     }
 
     void screenSize_data()
