@@ -28,6 +28,22 @@ const char* const AboutLines[] = {
     CommissionerAddress,
 };
 
+// What a tool icon does when it shows an image, for a screen reader.
+struct IconAction {
+    const char* Key;
+    const char* Name;
+};
+const IconAction IconActions[] = {
+    {"camera_off", "Turn camera on"},
+    {"camera_on", "Turn camera off"},
+    {"camera_front", "Switch to back camera"},
+    {"camera_back", "Switch to front camera"},
+    {"eye_quorl", "Show plain picture"},
+    {"eye_human", "Show motion picture"},
+    {"settings", "Capture resolution"},
+    {"about_icon", "About"},
+};
+
 template <auto Field>
 std::pair<std::string, std::function<bool(TComponent*)>> field(TQuorlEyeMainForm& form, const char* name)
 {
@@ -186,6 +202,7 @@ TQuorlEyeMainForm::TQuorlEyeMainForm(TComponent* AOwner) : TForm(AOwner), Defini
     CameraResolutionsTrackBar->OnChange = [this](TObject* s) { CameraResolutionsTrackBarChange(s); };
     CameraResolutionsTrackBar->OnTracking = [this](TObject* s) { CameraResolutionsTrackBarTracking(s); };
     CameraResolutionsTrackBar->SetCursor(crHandPoint);
+    CameraResolutionsTrackBar->SetAccessibleName("Capture resolution");
 
     // 6. The camera: front, priority on resolution, inactive.
     CameraComponent->SetKind(TCameraKind::FrontCamera);
@@ -214,6 +231,7 @@ TQuorlEyeMainForm::TQuorlEyeMainForm(TComponent* AOwner) : TForm(AOwner), Defini
 
     // 11. Icon images; each icon takes its image's size.
     auto loadIcon = [this](TRectangle* r, const char* key) {
+        r->SetAccessibleRole(TAccessibleRole::Button);
         LoadBitmapFromImageBook(r, key);
         r->SetWidth(static_cast<float>(r->Fill().Bitmap().Width()));
         r->SetHeight(static_cast<float>(r->Fill().Bitmap().Height()));
@@ -266,6 +284,7 @@ TQuorlEyeMainForm::TQuorlEyeMainForm(TComponent* AOwner) : TForm(AOwner), Defini
     AboutMemo->Lines().Clear();
     for (const char* line : AboutLines)
         AboutMemo->Lines().Add(line);
+    AboutMemo->SetAccessibleName("About Quorl Eye Vision");
 
     // 19.
     WarningCalloutRectangle->SetVisible(false);
@@ -319,8 +338,15 @@ TBitmap& TQuorlEyeMainForm::OutputBitmap()
 
 void TQuorlEyeMainForm::LoadBitmapFromImageBook(TRectangle* Rectangle, const std::string& ImageName)
 {
-    if (const TBitmap* image = ImageBook->FindImage(ImageName))
-        Rectangle->Fill().Bitmap().Assign(*image);
+    const TBitmap* image = ImageBook->FindImage(ImageName);
+    if (!image)
+        return;
+    Rectangle->Fill().Bitmap().Assign(*image);
+    // The icon's name for a screen reader follows its image: what a click
+    // does now.
+    for (const IconAction& action : IconActions)
+        if (ImageName == action.Key)
+            Rectangle->SetAccessibleName(action.Name);
 }
 
 void TQuorlEyeMainForm::GetScreenSize()

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/QuorlEye_main_form.h"
+#include "app/camera_choice.h"
 #include "app/options.h"
 #include "platform/camera/demo_camera_source.h"
 #include "platform/camera/v4l2_camera_source.h"
@@ -40,9 +41,13 @@ int main(int argc, char** argv)
         InstallCameraSource(std::make_shared<DemoCameraSource>());
         break;
     case Options::Camera:
+    case Options::PipeWire:
+    case Options::V4l2:
         // A machine without a usable camera still opens the window: the
         // source reports why on stderr and offers no capture settings.
-        InstallCameraSource(std::make_shared<V4l2CameraSource>());
+        InstallCameraSource(chooseCameraSource(
+            options.kind, [](const std::string& Line) { std::cerr << Line << '\n'; },
+            [] { return std::make_shared<V4l2CameraSource>(); }));
         break;
     case Options::File: {
         // The file is opened and its first picture decoded before any window

@@ -39,14 +39,14 @@ ParsedOptions parseOptions(int argc, const char* const* argv)
             // A following option is a forgotten value, not a file name
             // (a file really called "-x" can be given as ./-x).
             if (i + 1 >= argc || (argv[i + 1][0] == '-' && argv[i + 1][1] != '\0')) {
-                result.error = errorLine("option '--source' needs a value: camera, demo or a video file");
+                result.error = errorLine("option '--source' needs a value: camera, pipewire, v4l2, demo or a video file");
                 return result;
             }
             value = argv[++i];
         } else if (arg.starts_with("--source=")) {
             value = arg.substr(std::string_view("--source=").size());
             if (value.empty()) {
-                result.error = errorLine("option '--source' needs a value: camera, demo or a video file");
+                result.error = errorLine("option '--source' needs a value: camera, pipewire, v4l2, demo or a video file");
                 return result;
             }
         } else if (arg.starts_with("-") && arg != "-") {
@@ -60,6 +60,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv)
         // The last --source wins.
         if (value == "camera") {
             options.kind = Options::Camera;
+            options.file.clear();
+        } else if (value == "pipewire") {
+            options.kind = Options::PipeWire;
+            options.file.clear();
+        } else if (value == "v4l2") {
+            options.kind = Options::V4l2;
             options.file.clear();
         } else if (value == "demo") {
             options.kind = Options::Demo;
@@ -92,14 +98,20 @@ std::string terminalLine(const std::string& Line)
 
 std::string helpText()
 {
-    return "Usage: quorl-eye [--source camera|demo|FILE] [--stats]\n"
+    return "Usage: quorl-eye [--source camera|pipewire|v4l2|demo|FILE] [--stats]\n"
            "\n"
            "Shows the live camera picture the way an animal whose eyes register only\n"
            "movement sees it: whatever stands still turns black.\n"
            "\n"
            "Options:\n"
-           "  --source camera   the computer's cameras (default); the first one is the\n"
-           "                    front camera, the second the back camera\n"
+           "  --source camera   the computer's cameras (default): through PipeWire when\n"
+           "                    a PipeWire daemon answers and offers a camera, else the\n"
+           "                    /dev/video* devices; the first camera is the front\n"
+           "                    camera, the second the back camera\n"
+           "  --source pipewire\n"
+           "                    only the cameras PipeWire offers, in the order of their\n"
+           "                    node names\n"
+           "  --source v4l2     only the /dev/video* devices, in the order of their names\n"
            "  --source demo     two built-in synthetic cameras; needs no webcam\n"
            "  --source FILE     a video file, played in a loop, as the camera\n"
            "  --stats           once a second, frames delivered, processed and painted\n"

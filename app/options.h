@@ -9,7 +9,7 @@
 #include "platform/session.h"
 
 struct Options {
-    enum SourceKind { Camera, Demo, File };
+    enum SourceKind { Camera, PipeWire, V4l2, Demo, File };
     SourceKind kind = Camera;
     std::string file;  // the video file, for File
     bool help = false;

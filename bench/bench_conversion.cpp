@@ -50,6 +50,37 @@ void BM_YuyvToRgb32(benchmark::State& State)
 }
 BENCHMARK(BM_YuyvToRgb32)->Apply(frameSizes);
 
+// A PipeWire camera's 4:2:0 frame (NV12: Y plane, then U V pairs; I420: Y,
+// U and V planes) into the bitmap, as PipeWireCameraSource converts it.
+void yuv420ToRgb32(benchmark::State& State, bool Nv12)
+{
+    const int w = int(State.range(0)), h = int(State.range(1));
+    std::vector<std::uint8_t> frame(std::size_t(w) * std::size_t(h) * 3 / 2);
+    std::mt19937 rng(7);
+    for (auto& b : frame)
+        b = std::uint8_t(rng());
+    const std::uint8_t* luma = frame.data();
+    const std::uint8_t* chroma = luma + std::size_t(w) * std::size_t(h);
+    TBitmap bitmap(w, h);
+    bench::Frames reference(w, h);
+    bench::FrameMeter meter(State, reference);
+    for (auto _ : State) {
+        meter.start();
+        if (Nv12)
+            nv12ToRgb32(luma, w, chroma, w, bits(bitmap), bitmap.image().bytesPerLine(), w, h);
+        else
+            i420ToRgb32(luma, w, chroma, w / 2, chroma + std::size_t(w / 2) * std::size_t(h / 2), w / 2, bits(bitmap),
+                        bitmap.image().bytesPerLine(), w, h);
+        benchmark::ClobberMemory();
+        meter.stop();
+    }
+    meter.report();
+}
+void BM_Nv12ToRgb32(benchmark::State& State) { yuv420ToRgb32(State, true); }
+void BM_I420ToRgb32(benchmark::State& State) { yuv420ToRgb32(State, false); }
+BENCHMARK(BM_Nv12ToRgb32)->Apply(frameSizes);
+BENCHMARK(BM_I420ToRgb32)->Apply(frameSizes);
+
 // An MJPEG frame decoded by the function V4l2CameraSource uses, into the
 // bitmap's own rows. The JPEG is a demo camera picture (detail, edges,
 // noise, like a room) compressed the way webcams send it: 4:2:2, quality 85.

@@ -115,7 +115,8 @@ void BM_CanvasDraw(benchmark::State& State)
 BENCHMARK(BM_CanvasDraw)
     ->ArgNames({"width", "height", "outW", "outH"})
     ->Args({1280, 720, 1000, 562})
-    ->Args({1920, 1080, 1920, 1080});
+    ->Args({1920, 1080, 1920, 1080})
+    ->Args({1920, 1080, 640, 360});
 
 }  // namespace
 

@@ -113,6 +113,7 @@ void BM_FramePipeline(benchmark::State& State)
 BENCHMARK(BM_FramePipeline)
     ->ArgNames({"width", "height", "outW", "outH"})
     ->Args({1280, 720, 1000, 562})
-    ->Args({1920, 1080, 1920, 1080});
+    ->Args({1920, 1080, 1920, 1080})
+    ->Args({1920, 1080, 640, 360});
 
 }  // namespace

@@ -96,6 +96,62 @@ Tap tapFor(const AxisMap& M, int Index, bool Smooth)
 
 // --- Scaled drawing ------------------------------------------------------------
 
+// Shrinking to less than half of the source's size in one direction
+// averages, in that direction, every source pixel a target pixel covers:
+// blending the two nearest pixels would leave whole rows or columns unread,
+// and a one-pixel line (all a motion picture is made of) would break into
+// dashes that flicker as it moves. Enlarging and milder shrinking blend.
+constexpr double AveragingScale = 2.0;
+
+bool averages(const AxisMap& M, bool Smooth)
+{
+    return Smooth && M.Scale > AveragingScale;
+}
+
+// The source pixels under target pixel Index's footprint, [Index, Index + 1)
+// mapped into the source and cut to the readable part, each weighted by the
+// part of it covered, in 256ths adding up to exactly 256 (rounded as running
+// totals, so no weight is off by a whole 1/256). Returns the first pixel;
+// Weight gets Count weights, none 0 at either end.
+//
+//   source   |  0  |  1  |  2  |  3  |  4  |      a footprint 3 pixels wide
+//   target      [=================)              from 0.5: 1/6, 1/3, 1/3,
+//   totals       43   128   213   256            1/6 of it, running totals
+//   weights      43    85    85    43            rounded
+int footprint(const AxisMap& M, int Index, std::uint16_t* Weight, int& Count)
+{
+    const double a = std::max(M.toSource(Index), M.SrcLo);
+    const double b = std::min(M.toSource(Index + 1.0), M.SrcHi);
+    // Inside the readable pixels whatever the rounding, as tapFor's samples.
+    const double lo = std::floor(M.SrcLo);
+    const double hi = std::max(lo, std::ceil(M.SrcHi) - 1.0);
+    int first = static_cast<int>(std::clamp(std::floor(a), lo, hi));
+    const int last = std::max(first, static_cast<int>(std::clamp(std::ceil(b) - 1.0, lo, hi)));
+    Count = 0;
+    int given = 0;
+    for (int j = first; j <= last; ++j) {
+        const double covered = b > a ? (std::min(b, j + 1.0) - a) / (b - a) : 1.0;
+        const int total = j == last ? 256 : static_cast<int>(std::lround(covered * 256.0));
+        const int w = total - given;
+        given = total;
+        if (w == 0 && Count == 0) {
+            ++first;  // nothing of this pixel counts: leave it out
+            continue;
+        }
+        Weight[Count++] = static_cast<std::uint16_t>(w);
+    }
+    while (Count > 1 && Weight[Count - 1] == 0)
+        --Count;
+    return first;
+}
+
+// The most source pixels one target pixel's footprint can touch (no more
+// than can be read, however large the scale).
+int maxFootprint(const AxisMap& M)
+{
+    return static_cast<int>(std::min(std::ceil(M.Scale), std::ceil(M.SrcHi) - std::floor(M.SrcLo))) + 1;
+}
+
 // What an axis's taps depend on: the mapping, the pixels covered and the
 // sampling.
 struct TapsKey {
@@ -110,20 +166,35 @@ struct TapsKey {
     bool operator==(const TapsKey&) const = default;
 };
 
+// The source rows one target row averages: Count rows from First, weighted
+// by the Count weights from Weights[Offset].
+struct RowFootprint {
+    int First = 0;
+    int Count = 0;
+    std::size_t Offset = 0;
+};
+
 // Scratch of the scaled drawing, grown to the largest size seen and then
 // reused, so that drawing frame after frame allocates nothing. The taps of
 // each axis are kept while its mapping stays the same, as it does for every
 // frame at one window size.
 struct ScaleScratch {
     std::optional<TapsKey> ColumnsFor;
+    bool AverageColumns = false;
     int Lo = 0;    // first source column read
     int Span = 0;  // source columns read
     std::vector<std::int32_t> First;
     std::vector<std::uint16_t> Weight;
+    std::vector<int> Count;                // source columns under each footprint
+    std::vector<std::uint16_t> BoxWeight;  // the footprints' weights, as many for each
     ColumnTaps Columns;
+    BoxTaps ColumnBoxes;
     std::optional<TapsKey> RowsFor;
+    bool AverageRows = false;
     std::vector<Tap> Rows;
-    std::vector<std::uint32_t> Row;  // the blended source row
+    std::vector<RowFootprint> RowBoxes;
+    std::vector<std::uint16_t> RowWeights;
+    std::vector<std::uint32_t> Row;  // the blended or averaged source row
 };
 
 ScaleScratch& scaleScratch()
@@ -139,32 +210,59 @@ void ensureSize(std::vector<T>& V, std::size_t N)
         V.resize(N);
 }
 
-// Lays out the taps of target columns Cols in S.Columns, relative to the
-// first source column read.
+// Lays out the taps of target columns Cols in S.Columns (blending) or
+// S.ColumnBoxes (averaging), relative to the first source column read.
 void prepareColumns(ScaleScratch& S, const AxisMap& X, const PixelRange& Cols, bool Smooth)
 {
     const TapsKey key(X, Cols, Smooth);
     if (S.ColumnsFor == key)
         return;
     const int width = Cols.End - Cols.First;
+    S.AverageColumns = averages(X, Smooth);
+    const int most = S.AverageColumns ? maxFootprint(X) : 1;
     ensureSize(S.First, std::size_t(width));
-    ensureSize(S.Weight, std::size_t(width));
+    ensureSize(S.Count, std::size_t(width));
+    ensureSize(S.Weight, std::size_t(width) * std::size_t(most));
     int lo = std::numeric_limits<int>::max();
     int hi = 0;
+    int taps = 1;
     for (int x = 0; x < width; ++x) {
-        const Tap t = tapFor(X, Cols.First + x, Smooth);
-        S.First[x] = t.I0;
-        S.Weight[x] = static_cast<std::uint16_t>(t.W);
-        lo = std::min(lo, t.I0);
-        hi = std::max(hi, t.I1);
+        if (S.AverageColumns) {
+            int& count = S.Count[x];
+            S.First[x] = footprint(X, Cols.First + x, S.Weight.data() + std::size_t(x) * std::size_t(most), count);
+            lo = std::min(lo, S.First[x]);
+            hi = std::max(hi, S.First[x] + count - 1);
+            taps = std::max(taps, count);
+        } else {
+            const Tap t = tapFor(X, Cols.First + x, Smooth);
+            S.First[x] = t.I0;
+            S.Weight[x] = static_cast<std::uint16_t>(t.W);
+            lo = std::min(lo, t.I0);
+            hi = std::max(hi, t.I1);
+        }
     }
     for (int x = 0; x < width; ++x)
         S.First[x] -= lo;
     S.Lo = lo;
     S.Span = hi - lo + 1;
-    // A single source column needs no blending.
-    if (S.Span > 1)
+    if (S.AverageColumns) {
+        // Every target pixel takes the same number of taps, padded with
+        // weights 0; near the row's end the padding goes in front, so that
+        // no tap lies past the row.
+        ensureSize(S.BoxWeight, std::size_t(width) * std::size_t(taps));
+        for (int x = 0; x < width; ++x) {
+            const int shift = std::max(0, S.First[x] + taps - S.Span);
+            const std::uint16_t* from = S.Weight.data() + std::size_t(x) * std::size_t(most);
+            std::uint16_t* to = S.BoxWeight.data() + std::size_t(x) * std::size_t(taps);
+            std::fill(to, to + taps, std::uint16_t(0));
+            std::copy(from, from + S.Count[x], to + shift);
+            S.First[x] -= shift;
+        }
+        S.ColumnBoxes.assign(S.First.data(), S.BoxWeight.data(), taps, width, S.Span);
+    } else if (S.Span > 1) {
+        // A single source column needs no blending.
         S.Columns.assign(S.First.data(), S.Weight.data(), width, S.Span);
+    }
     ensureSize(S.Row, std::size_t(S.Span));
     S.ColumnsFor = key;
 }
@@ -174,16 +272,29 @@ void prepareRows(ScaleScratch& S, const AxisMap& Y, const PixelRange& Rows, bool
     const TapsKey key(Y, Rows, Smooth);
     if (S.RowsFor == key)
         return;
-    ensureSize(S.Rows, std::size_t(Rows.End - Rows.First));
-    for (int y = Rows.First; y < Rows.End; ++y)
-        S.Rows[std::size_t(y - Rows.First)] = tapFor(Y, y, Smooth);
+    const std::size_t height = std::size_t(Rows.End - Rows.First);
+    S.AverageRows = averages(Y, Smooth);
+    if (S.AverageRows) {
+        const int taps = maxFootprint(Y);
+        ensureSize(S.RowBoxes, height);
+        ensureSize(S.RowWeights, height * std::size_t(taps));
+        for (std::size_t y = 0; y < height; ++y) {
+            RowFootprint& box = S.RowBoxes[y];
+            box.Offset = y * std::size_t(taps);
+            box.First = footprint(Y, Rows.First + int(y), S.RowWeights.data() + box.Offset, box.Count);
+        }
+    } else {
+        ensureSize(S.Rows, height);
+        for (int y = Rows.First; y < Rows.End; ++y)
+            S.Rows[std::size_t(y - Rows.First)] = tapFor(Y, y, Smooth);
+    }
     S.RowsFor = key;
 }
 
-// Draws the mapping X x Y of an opaque Source into Target with a bilinear
-// (Smooth) or nearest-pixel sample. Each target row first blends its two
-// source rows into one scratch row, then each target pixel blends two
-// neighbouring pixels of that row.
+// Draws the mapping X x Y of an opaque Source into Target with a smooth or
+// nearest-pixel sample. Each target row first combines its source rows into
+// one scratch row (blending two, or averaging all it covers), then makes
+// each target pixel from neighbouring pixels of that row.
 void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const AxisMap& Y, bool Smooth)
 {
     const PixelRange cols = coveredPixels(X);
@@ -197,18 +308,30 @@ void scaleOpaque(const QImage& Source, QImage& Target, const AxisMap& X, const A
     const int width = cols.End - cols.First;
     const int span = scratch.Span;
     const int lo = scratch.Lo;
-    std::uint32_t* blended = scratch.Row.data();
+    const std::ptrdiff_t stride = Source.bytesPerLine() / 4;
+    std::uint32_t* combined = scratch.Row.data();
     for (int y = rows.First; y < rows.End; ++y) {
-        const Tap& v = scratch.Rows[std::size_t(y - rows.First)];
-        const auto* row0 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
-        const std::uint32_t* row = row0;
-        if (v.W != 0) {
-            const auto* row1 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I1)) + lo;
-            lerpRow(row0, row1, blended, span, v.W);
-            row = blended;
+        const std::uint32_t* row = nullptr;
+        if (scratch.AverageRows) {
+            const RowFootprint& box = scratch.RowBoxes[std::size_t(y - rows.First)];
+            row = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(box.First)) + lo;
+            if (box.Count > 1) {
+                averageRows(row, stride, scratch.RowWeights.data() + box.Offset, box.Count, combined, span);
+                row = combined;
+            }
+        } else {
+            const Tap& v = scratch.Rows[std::size_t(y - rows.First)];
+            row = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I0)) + lo;
+            if (v.W != 0) {
+                const auto* row1 = reinterpret_cast<const std::uint32_t*>(Source.constScanLine(v.I1)) + lo;
+                lerpRow(row, row1, combined, span, v.W);
+                row = combined;
+            }
         }
         auto* out = reinterpret_cast<std::uint32_t*>(Target.scanLine(y)) + cols.First;
-        if (span > 1)
+        if (scratch.AverageColumns)
+            averageColumns(row, scratch.ColumnBoxes, out);
+        else if (span > 1)
             blendColumns(row, scratch.Columns, out);
         else
             std::fill(out, out + width, row[0]);

@@ -2,9 +2,12 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QGraphicsOpacityEffect>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -276,6 +279,16 @@ protected:
             fire(m_control->OnMouseLeave, static_cast<TObject*>(m_control));
     }
 
+    // Keys the control does not use (Escape among them) go on to the window.
+    void keyPressEvent(QKeyEvent* E) override
+    {
+        const bool plain = !(E->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier));
+        if (m_control && plain && m_control->userKey(E->key()))
+            E->accept();
+        else
+            QWidget::keyPressEvent(E);
+    }
+
     // A control hidden while pressed gets neither the release nor Qt's leave
     // (the press still holds the pointer). The pointer has left it all the
     // same: end the press without a click, or a pressed icon that fades out
@@ -295,6 +308,73 @@ namespace {
 bool isStockWidget(const QWidget* W)
 {
     return dynamic_cast<const ControlWidget*>(W) == nullptr;
+}
+
+// What a screen reader learns of a painted control: its role, its name (a
+// label's or a text's is its text) and, for a track bar, its value, which
+// it can also set as the user would.
+class ControlAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ControlAccessible(ControlWidget* W) : QAccessibleWidget(W), m_widget(W) {}
+
+    QAccessible::Role role() const override
+    {
+        TControl* c = m_widget->m_control;
+        if (dynamic_cast<TTrackBar*>(c))
+            return QAccessible::Slider;
+        if (dynamic_cast<TTextControl*>(c))
+            return QAccessible::StaticText;
+        if (c && c->AccessibleRole() == TAccessibleRole::Button)
+            return QAccessible::Button;
+        return QAccessible::Client;
+    }
+
+    QString text(QAccessible::Text T) const override
+    {
+        if (auto* text = dynamic_cast<TTextControl*>(m_widget->m_control); text && T == QAccessible::Name)
+            return QString::fromStdString(text->Text());
+        if (auto* bar = trackBar(); bar && T == QAccessible::Value)
+            return QString::number(bar->Value());
+        return QAccessibleWidget::text(T);
+    }
+
+    void* interface_cast(QAccessible::InterfaceType T) override
+    {
+        if (T == QAccessible::ValueInterface && trackBar())
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(T);
+    }
+
+    QVariant currentValue() const override { return trackBar() ? trackBar()->Value() : QVariant(); }
+    void setCurrentValue(const QVariant& V) override
+    {
+        if (TTrackBar* bar = trackBar(); bar && bar->Enabled()) {
+            bar->userTrack(V.toFloat());
+            bar->userRelease();
+        }
+    }
+    QVariant maximumValue() const override { return trackBar() ? trackBar()->Max() : QVariant(); }
+    QVariant minimumValue() const override { return trackBar() ? trackBar()->Min() : QVariant(); }
+    QVariant minimumStepSize() const override { return 1.0; }
+
+private:
+    TTrackBar* trackBar() const { return dynamic_cast<TTrackBar*>(m_widget->m_control); }
+    ControlWidget* m_widget;
+};
+
+// Qt asks the factories installed last first, so this one is asked before
+// the stock widgets' factory, which would call a painted control a plain
+// client area.
+QAccessibleInterface* controlAccessible(const QString&, QObject* Object)
+{
+    auto* w = dynamic_cast<ControlWidget*>(Object);
+    return w && w->m_control ? new ControlAccessible(w) : nullptr;
+}
+
+void tellAccessibility(QAccessibleEvent&& E)
+{
+    if (QAccessible::isActive())
+        QAccessible::updateAccessibility(&E);
 }
 
 // Stock Qt widgets (button, memo) keep their own mouse handling; this filter
@@ -401,6 +481,11 @@ TComponent::~TComponent()
 
 TControl::TControl(TComponent* AOwner) : TFmxObject(AOwner)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(controlAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setWidget(new ControlWidget(this));
 }
 
@@ -605,6 +690,23 @@ void TControl::updateGeometry()
 }
 
 void TControl::paint(QPainter&) {}
+
+bool TControl::userKey(int)
+{
+    return false;
+}
+
+std::string TControl::AccessibleName() const
+{
+    return m_widget ? m_widget->accessibleName().toStdString() : std::string();
+}
+
+// Qt tells a screen reader of the new name.
+void TControl::SetAccessibleName(const std::string& N)
+{
+    if (m_widget)
+        m_widget->setAccessibleName(QString::fromStdString(N));
+}
 
 void TControl::parentResized()
 {
@@ -823,6 +925,8 @@ float TTextControl::EffectiveFontSize() const
 void TTextControl::textChanged()
 {
     requestRepaint();
+    if (widget() && !isStockWidget(widget()))
+        tellAccessibility(QAccessibleEvent(widget(), QAccessible::NameChanged));
 }
 
 TText::TText(TComponent* AOwner) : TTextControl(AOwner) {}
@@ -848,6 +952,8 @@ void TLabel::paint(QPainter& Painter)
 TButton::TButton(TComponent* AOwner) : TTextControl(AOwner)
 {
     auto* button = new QPushButton;
+    // Return clicks a focused button too, not only Space.
+    button->setAutoDefault(true);
     setWidget(button);
     QObject::connect(button, &QPushButton::clicked, [this] { fire(OnClick, static_cast<TObject*>(this)); });
 }
@@ -919,7 +1025,10 @@ void TMemo::SetWordWrap(bool W)
 
 // ----------------------------------------------------------------- TTrackBar
 
-TTrackBar::TTrackBar(TComponent* AOwner) : TControl(AOwner) {}
+TTrackBar::TTrackBar(TComponent* AOwner) : TControl(AOwner)
+{
+    widget()->setFocusPolicy(Qt::StrongFocus);
+}
 
 void TTrackBar::SetMin(float V)
 {
@@ -959,7 +1068,7 @@ void TTrackBar::assignValue(float V)
         return;
     m_value = clamped;
     m_valueAtPress = m_value;
-    requestRepaint();
+    valueShown();
     fire(OnChange, static_cast<TObject*>(this));
 }
 
@@ -969,7 +1078,7 @@ void TTrackBar::userTrack(float V)
     if (clamped == m_value)
         return;
     m_value = clamped;
-    requestRepaint();
+    valueShown();
     fire(OnTracking, static_cast<TObject*>(this));
     if (m_tracking)
         fire(OnChange, static_cast<TObject*>(this));
@@ -984,6 +1093,39 @@ void TTrackBar::userRelease()
     m_valueAtPress = m_value;
     if (!m_tracking && moved)
         fire(OnChange, static_cast<TObject*>(this));
+}
+
+bool TTrackBar::userKey(int Key)
+{
+    float to = m_value;
+    switch (Key) {
+    case Qt::Key_Left:
+    case Qt::Key_Down:
+        to = m_value - 1.0f;
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+        to = m_value + 1.0f;
+        break;
+    case Qt::Key_Home:
+        to = m_min;
+        break;
+    case Qt::Key_End:
+        to = m_max;
+        break;
+    default:
+        return false;
+    }
+    userTrack(to);
+    userRelease();
+    return true;
+}
+
+void TTrackBar::valueShown()
+{
+    requestRepaint();
+    if (widget())
+        tellAccessibility(QAccessibleValueChangeEvent(widget(), m_value));
 }
 
 void TTrackBar::paint(QPainter& Painter)
@@ -1018,5 +1160,11 @@ void TTrackBar::paint(QPainter& Painter)
     Painter.drawRoundedRect(
         QRectF(thumb - kThumbLength / 2.0 + 0.5, (across - thumbAcross) / 2.0, kThumbLength - 1.0, thumbAcross), 3.0,
         3.0);
+    // The keyboard's focus shows as a frame around the bar.
+    if (widget() && widget()->hasFocus()) {
+        Painter.setBrush(Qt::NoBrush);
+        Painter.setPen(QPen(QColor(0x3A, 0x7B, 0xD5), 1.0, Qt::DotLine));
+        Painter.drawRoundedRect(QRectF(0.5, 0.5, length - 1.0, across - 1.0), 3.0, 3.0);
+    }
     Painter.restore();
 }

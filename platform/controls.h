@@ -60,6 +60,11 @@ protected:
 
 enum class TAlignLayout { None, Client, Center };
 
+// What assistive technology (a screen reader) is told a control is. Track
+// bars, labels, buttons and memos say so themselves; a rectangle that acts
+// as a button has to be told.
+enum class TAccessibleRole { Default, Button };
+
 class ControlWidget;
 
 class TControl : public TFmxObject {
@@ -95,6 +100,16 @@ public:
     void SetAlign(TAlignLayout A);
     // Moves the control to the top of its siblings (last in the child list).
     void BringToFront();
+    // The place in the keyboard's Tab order among the controls that take
+    // focus; -1: after those that have one, in the order they were made.
+    int TabOrder() const { return m_tabOrder; }
+    void SetTabOrder(int T) { m_tabOrder = T; }
+    // What a screen reader announces: the role and a name that says what
+    // the control does.
+    TAccessibleRole AccessibleRole() const { return m_accessibleRole; }
+    void SetAccessibleRole(TAccessibleRole R) { m_accessibleRole = R; }
+    std::string AccessibleName() const;
+    void SetAccessibleName(const std::string& N);
 
     TNotifyEvent OnClick;
     TMouseEvent OnMouseDown;
@@ -110,6 +125,9 @@ public:
     virtual void paint(QPainter& Painter);
     // Called by the widget when the platform widget's parent was resized.
     virtual void parentResized();
+    // A key pressed while the control has the keyboard focus (a Qt::Key);
+    // false lets the key go on to the window.
+    virtual bool userKey(int Key);
 
 protected:
     // Controls that are backed by a stock Qt widget create it here; the
@@ -129,6 +147,8 @@ private:
     bool m_hitTest = true;
     TCursor m_cursor = crDefault;
     TAlignLayout m_align = TAlignLayout::None;
+    int m_tabOrder = -1;
+    TAccessibleRole m_accessibleRole = TAccessibleRole::Default;
 };
 
 enum class TBrushKind { None, Solid, Bitmap };
@@ -274,8 +294,6 @@ public:
     void SetOrientation(TOrientation O);
     bool CanParentFocus() const { return m_canParentFocus; }
     void SetCanParentFocus(bool C) { m_canParentFocus = C; }
-    int TabOrder() const { return m_tabOrder; }
-    void SetTabOrder(int T) { m_tabOrder = T; }
 
     TNotifyEvent OnChange;
     TNotifyEvent OnTracking;
@@ -285,15 +303,19 @@ public:
     // Platform side: the pointer moved the thumb to V / was released.
     void userTrack(float V);
     void userRelease();
+    // The arrow keys move the thumb by one (one step of a whole-numbered
+    // range), Home and End to the ends; each press is one change, as a
+    // drag that ends there.
+    bool userKey(int Key) override;
 
 private:
     void assignValue(float V);
+    void valueShown();
     float m_min = 0.0f;
     float m_max = 10.0f;
     float m_value = 0.0f;
     float m_valueAtPress = 0.0f;
     bool m_tracking = true;
     bool m_canParentFocus = false;
-    int m_tabOrder = 0;
     TOrientation m_orientation = TOrientation::Horizontal;
 };

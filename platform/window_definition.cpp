@@ -1,7 +1,9 @@
 #include "platform/window_definition.h"
 
-#include <algorithm>
+#include <QWidget>
 
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -116,6 +118,8 @@ void applyProperty(TComponent* c, const std::string& where, const PropertyRow& p
             return control->SetHeight(toFloat(where, p.Value));
         if (p.Name == "Visible")
             return control->SetVisible(toBool(where, p.Value));
+        if (p.Name == "TabOrder")
+            return control->SetTabOrder(static_cast<int>(toFloat(where, p.Value)));
         if (p.Name == "Align") {
             if (p.Value == "Client")
                 return control->SetAlign(TAlignLayout::Client);
@@ -131,18 +135,10 @@ void applyProperty(TComponent* c, const std::string& where, const PropertyRow& p
     if (auto* bar = dynamic_cast<TTrackBar*>(c)) {
         if (p.Name == "CanParentFocus")
             return bar->SetCanParentFocus(toBool(where, p.Value));
-        if (p.Name == "TabOrder")
-            return bar->SetTabOrder(static_cast<int>(toFloat(where, p.Value)));
         if (p.Name == "Orientation" && p.Value == "Horizontal")
             return bar->SetOrientation(TOrientation::Horizontal);
         if (p.Name == "Orientation" && p.Value == "Vertical")
             return bar->SetOrientation(TOrientation::Vertical);
-    }
-    // Tab order only matters for keyboard focus, which this window does not
-    // use apart from the track bar.
-    if ((dynamic_cast<TMemo*>(c) || dynamic_cast<TButton*>(c)) && p.Name == "TabOrder") {
-        toFloat(where, p.Value);
-        return;
     }
     if (auto* callout = dynamic_cast<TCalloutRectangle*>(c)) {
         if (p.Name == "CalloutWidth")
@@ -202,6 +198,25 @@ void wire(TComponent* c, TForm* form, const EventRow& e, const PublishedHandler&
     if (auto* camera = dynamic_cast<TCameraComponent*>(c); camera && e.Event == "OnSampleBufferReady")
         return assign(camera->OnSampleBufferReady, h, where);
     fail(where, "no event " + e.Event);
+}
+
+// Tab and Shift+Tab move the keyboard focus among the controls that take it
+// in their TabOrder (those without one last, in the order they were made);
+// Qt passes over the hidden and disabled ones.
+void arrangeTabOrder(TForm& Form)
+{
+    std::vector<TControl*> chain;
+    for (int i = 0; i < Form.ComponentCount(); ++i) {
+        auto* control = dynamic_cast<TControl*>(Form.Components(i));
+        if (control && control->widget() && (control->widget()->focusPolicy() & Qt::TabFocus))
+            chain.push_back(control);
+    }
+    std::stable_sort(chain.begin(), chain.end(), [](const TControl* A, const TControl* B) {
+        auto rank = [](const TControl* C) { return C->TabOrder() < 0 ? std::numeric_limits<int>::max() : C->TabOrder(); };
+        return rank(A) < rank(B);
+    });
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1]->widget(), chain[i]->widget());
 }
 
 }  // namespace
@@ -275,4 +290,5 @@ void LoadWindowDefinition(TForm& Form, const WindowDefinition& Definition, const
             wire(it->second, nullptr, e, method->second, where);
         }
     }
+    arrangeTabOrder(Form);
 }

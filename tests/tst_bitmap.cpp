@@ -20,6 +20,8 @@ static void fillRandom(TBitmap& B, std::uint32_t Mask = 0xFFFFFFFF)
 
 Q_DECLARE_METATYPE(TRectF)
 
+enum Pattern { Flat, Chequer, Pixel, Column, Row };
+
 class TestBitmap : public QObject {
     Q_OBJECT
 
@@ -82,6 +84,8 @@ private slots:
         QTest::newRow("scaled, source beyond") << TRectF(4, 0, 12, 6) << TRectF(0, 0, 32, 24) << QRect(0, 0, 16, 24);
         QTest::newRow("scaled, source before") << TRectF(-8, -6, 8, 6) << TRectF(0, 0, 32, 24)
                                                << QRect(16, 12, 16, 12);
+        QTest::newRow("shrunk from a huge source") << TRectF(-100, -100, 108, 106) << TRectF(0, 0, 64, 48)
+                                                   << QRect(31, 23, 2, 2);
         QTest::newRow("huge") << all << TRectF(-1e30f, -1e30f, 1e30f, 1e30f) << QRect(0, 0, 64, 48);
         QTest::newRow("negative width") << all << TRectF(50, 5, 10, 45) << QRect();
         QTest::newRow("NaN") << all << TRectF(0, 0, std::nanf(""), 10) << QRect();
@@ -109,15 +113,15 @@ private slots:
 
     // Whole pictures against the sampling written out plainly: the centre
     // of target pixel i lies at source coordinate c = (i + 0.5) * from / to.
-    // Smooth scaling blends the pixels whose centres lie either side of c
-    // (clamped to the edge pixels), weights rounded to 1/256, rows first,
-    // then columns.
+    // Smooth scaling to at least half the size blends the pixels whose
+    // centres lie either side of c (clamped to the edge pixels), weights
+    // rounded to 1/256, rows first, then columns.
     void drawScaled_data()
     {
         QTest::addColumn<QSize>("from");
         QTest::addColumn<QSize>("to");
         QTest::newRow("up, odd sizes") << QSize(13, 7) << QSize(29, 11);
-        QTest::newRow("down") << QSize(37, 21) << QSize(9, 5);
+        QTest::newRow("down to just over half") << QSize(37, 21) << QSize(19, 11);
         QTest::newRow("720p to 562 rows shape") << QSize(128, 72) << QSize(100, 56);
         QTest::newRow("one column") << QSize(1, 5) << QSize(6, 9);
     }
@@ -154,11 +158,110 @@ private slots:
         }
     }
 
+    // Shrinking to less than half in a direction averages there: every
+    // target pixel is the mean of the source pixels its footprint covers,
+    // cut to what can be read, so edges are not darkened. Checked against
+    // the mean worked out exactly, with a lit pixel, column or row at every
+    // phase of the scale factor: none is dropped or counted twice. Flat
+    // colours come out exactly; a chequerboard flat grey.
+    void drawAveraged_data()
+    {
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<TRectF>("src");
+        QTest::addColumn<QSize>("to");
+        QTest::addColumn<int>("pattern");
+        auto row = [](const char* Name, int W, int H, TRectF Src, int ToW, int ToH, Pattern P) {
+            QTest::newRow(Name) << QSize(W, H) << Src << QSize(ToW, ToH) << int(P);
+        };
+        row("flat, 3x", 192, 108, {0, 0, 192, 108}, 64, 36, Flat);
+        row("flat, 3.84x, source partly outside", 96, 54, {-8, -4, 88, 50}, 25, 12, Flat);
+        row("flat, fractional source", 96, 54, {0.3f, 0.7f, 95.2f, 53.1f}, 20, 11, Flat);
+        row("chequerboard, 4x", 64, 48, {0, 0, 64, 48}, 16, 12, Chequer);
+        row("chequerboard, 6x", 60, 36, {0, 0, 60, 36}, 10, 6, Chequer);
+        row("lit pixel, 3x", 24, 24, {0, 0, 24, 24}, 8, 8, Pixel);
+        row("lit pixel, 2.4x", 24, 24, {0, 0, 24, 24}, 10, 10, Pixel);
+        row("lit column, 3x", 48, 6, {0, 0, 48, 6}, 16, 2, Column);
+        row("lit column, 3.84x", 96, 8, {0, 0, 96, 8}, 25, 2, Column);
+        row("lit column, 3x, rows blended", 48, 8, {0, 0, 48, 8}, 16, 7, Column);
+        row("lit row, 3x", 6, 48, {0, 0, 6, 48}, 2, 16, Row);
+        row("lit row, 2.5x", 6, 40, {0, 0, 6, 40}, 2, 16, Row);
+    }
+
+    void drawAveraged()
+    {
+        QFETCH(QSize, from);
+        QFETCH(TRectF, src);
+        QFETCH(QSize, to);
+        QFETCH(int, pattern);
+        constexpr TAlphaColor Grey = 0xFF8A5C21, Lit = 0xFFFFFFFF, Dark = 0xFF000000;
+        TBitmap source(from.width(), from.height()), target(to.width(), to.height());
+        // The part of source pixel I covered by target pixel T's footprint,
+        // and the footprint's length, along one axis.
+        struct Axis {
+            double S0, Scale, Lo, Hi;
+            double a(int T) const { return std::max(S0 + T * Scale, Lo); }
+            double b(int T) const { return std::min(S0 + (T + 1) * Scale, Hi); }
+            double part(int T, int I) const { return std::max(0.0, std::min(b(T), I + 1.0) - std::max(a(T), double(I))); }
+            bool drawn(int T) const { const double c = S0 + (T + 0.5) * Scale; return c >= Lo && c < Hi; }
+        };
+        const Axis ax{src.Left, src.Width() / to.width(), std::max(0.0, double(src.Left)),
+                      std::min(double(from.width()), double(src.Right))};
+        const Axis ay{src.Top, src.Height() / to.height(), std::max(0.0, double(src.Top)),
+                      std::min(double(from.height()), double(src.Bottom))};
+        // One drawing for each phase of the lit pixel, column or row.
+        const int phasesX = pattern == Pixel || pattern == Column ? from.width() : 1;
+        const int phasesY = pattern == Pixel || pattern == Row ? from.height() : 1;
+        for (int py = 0; py < phasesY; ++py)
+            for (int px = 0; px < phasesX; ++px) {
+                auto value = [&](int X, int Y) {
+                    switch (Pattern(pattern)) {
+                    case Flat: return Grey;
+                    case Chequer: return (X + Y) % 2 ? Lit : Dark;
+                    case Pixel: return X == px && Y == py ? Lit : Dark;
+                    case Column: return X == px ? Lit : Dark;
+                    case Row: return Y == py ? Lit : Dark;
+                    }
+                    return Dark;
+                };
+                for (int y = 0; y < from.height(); ++y)
+                    for (int x = 0; x < from.width(); ++x)
+                        source.scanLine(y)[x] = value(x, y);
+                QVERIFY(target.Canvas().BeginScene());
+                target.Canvas().Clear(Untouched);
+                target.Canvas().DrawBitmap(source, src, {0, 0, float(to.width()), float(to.height())}, 1.0f, false);
+                target.Canvas().EndScene();
+                for (int ty = 0; ty < to.height(); ++ty)
+                    for (int tx = 0; tx < to.width(); ++tx) {
+                        const TAlphaColor got = target.constScanLine(ty)[tx];
+                        if (!ax.drawn(tx) || !ay.drawn(ty)) {
+                            QCOMPARE(got, Untouched);
+                            continue;
+                        }
+                        if (pattern == Flat) {
+                            QCOMPARE(got, Grey);
+                            continue;
+                        }
+                        double mean = 0.0;
+                        for (int y = int(ay.a(ty)); y < std::ceil(ay.b(ty)); ++y)
+                            for (int x = int(ax.a(tx)); x < std::ceil(ax.b(tx)); ++x)
+                                mean += ax.part(tx, x) * ay.part(ty, y) * (value(x, y) & 0xFF);
+                        mean /= (ax.b(tx) - ax.a(tx)) * (ay.b(ty) - ay.a(ty));
+                        if (pattern == Chequer)
+                            QCOMPARE(got, target.constScanLine(0)[0]);
+                        QVERIFY2(std::abs((got & 0xFF) - mean) <= 1.0 && got == (got & 0xFF) * 0x010101u + 0xFF000000u,
+                                 qPrintable(QStringLiteral("phase (%1, %2), pixel (%3, %4): %5, want %6")
+                                                .arg(px).arg(py).arg(tx).arg(ty)
+                                                .arg(got, 8, 16, QLatin1Char('0')).arg(mean)));
+                    }
+            }
+    }
+
     // The AVX2 row kernels of the scaled drawing give exactly what the SSE2
     // ones and the one-pixel reference give: rows of `span` source pixels
     // (random bytes, alpha included) blended with each other, and drawn into
     // `width` target pixels with the taps the drawing takes (target pixel
-    // centres mapped into the row and clamped to its end pixels).
+    // centres mapped into the row and clamped to its end pixels); the
+    // averaging kernels the same way, over rows and along a row.
     void scaleKernelsMatchReference_data()
     {
         QTest::addColumn<int>("span");
@@ -169,6 +272,8 @@ private slots:
         QTest::newRow("down, odd widths") << 77 << 45;
         QTest::newRow("down to about half") << 207 << 100;
         QTest::newRow("down to a third") << 99 << 31;
+        QTest::newRow("frame, 1920 to 640") << 1920 << 640;
+        QTest::newRow("down to a sixth, odd widths") << 115 << 19;
         QTest::newRow("same width") << 33 << 33;
         QTest::newRow("two pixels up") << 2 << 11;
         QTest::newRow("to one pixel") << 9 << 1;
@@ -206,13 +311,38 @@ private slots:
                                         .arg(*g, 8, 16, QLatin1Char('0'))
                                         .arg(*w, 8, 16, QLatin1Char('0'));
         };
+        // The averaging kernels: every target pixel averages `boxTaps` pixels
+        // (or rows) with weights of a random split of 256, starting where
+        // its footprint would, kept inside the row.
+        const int boxTaps = std::min(span, span / width + 2);
+        std::vector<std::int32_t> boxFirst(width);
+        std::vector<std::uint16_t> boxWeight(std::size_t(width) * boxTaps);
+        for (int x = 0; x < width; ++x) {
+            boxFirst[x] = std::min(x * span / width, span - boxTaps);
+            int left = 256;
+            for (int k = 0; k < boxTaps; ++k) {
+                const int w = k == boxTaps - 1 ? left : int(rng() % std::uint32_t(left + 1));
+                boxWeight[std::size_t(x) * boxTaps + k] = std::uint16_t(w);
+                left -= w;
+            }
+        }
+        BoxTaps boxes;
+        boxes.assign(boxFirst.data(), boxWeight.data(), boxTaps, width, span);
+        std::vector<std::uint32_t> rows(std::size_t(span) * boxTaps);
+        for (auto& p : rows)
+            p = rng();
+
         struct Kernels {
             const char* Name;
             void (*LerpRow)(const std::uint32_t*, const std::uint32_t*, std::uint32_t*, int, std::uint32_t);
             void (*BlendColumns)(const std::uint32_t*, const ColumnTaps&, std::uint32_t*);
+            void (*AverageRows)(const std::uint32_t*, std::ptrdiff_t, const std::uint16_t*, int, std::uint32_t*, int);
+            void (*AverageColumns)(const std::uint32_t*, const BoxTaps&, std::uint32_t*);
         };
-        const Kernels kernels[] = {{"sse2", scaleKernels::lerpRowSse2, scaleKernels::blendColumnsSse2},
-                                   {"avx2", scaleKernels::lerpRowAvx2, scaleKernels::blendColumnsAvx2}};
+        const Kernels kernels[] = {{"sse2", scaleKernels::lerpRowSse2, scaleKernels::blendColumnsSse2,
+                                    scaleKernels::averageRowsSse2, scaleKernels::averageColumnsSse2},
+                                   {"avx2", scaleKernels::lerpRowAvx2, scaleKernels::blendColumnsAvx2,
+                                    scaleKernels::averageRowsAvx2, scaleKernels::averageColumnsAvx2}};
         for (const Kernels& k : kernels) {
             if (k.LerpRow == scaleKernels::lerpRowAvx2 && !scaleKernels::hasAvx2())
                 QSKIP("This processor has no AVX2; the SSE2 kernels passed.");
@@ -227,13 +357,27 @@ private slots:
                                                               .arg(w)
                                                               .arg(difference)));
             }
+            std::vector<std::uint32_t> averaged(span, Untouched), averagedWant(span);
+            k.AverageRows(rows.data(), span, boxWeight.data(), boxTaps, averaged.data(), span);
+            for (int i = 0; i < span; ++i)
+                averagedWant[i] = averagePixels(rows.data() + i, span, boxWeight.data(), boxTaps);
+            QString difference = firstDifference(averaged, averagedWant);
+            QVERIFY2(difference.isEmpty(),
+                     qPrintable(QStringLiteral("%1 averaged rows: %2").arg(QLatin1String(k.Name)).arg(difference)));
+            std::vector<std::uint32_t> boxGot(width, Untouched), boxWant(width);
+            k.AverageColumns(a.data(), boxes, boxGot.data());
+            for (int x = 0; x < width; ++x)
+                boxWant[x] = averagePixels(a.data() + boxFirst[x], 1, boxWeight.data() + std::size_t(x) * boxTaps, boxTaps);
+            difference = firstDifference(boxGot, boxWant);
+            QVERIFY2(difference.isEmpty(),
+                     qPrintable(QStringLiteral("%1 averaged columns: %2").arg(QLatin1String(k.Name)).arg(difference)));
             if (span == 1)
                 continue;
             std::vector<std::uint32_t> got(width, Untouched), want(width);
             k.BlendColumns(a.data(), taps, got.data());
             for (int x = 0; x < width; ++x)
                 want[x] = lerpPixel(a[first[x]], a[std::min(first[x] + 1, span - 1)], weight[x]);
-            const QString difference = firstDifference(got, want);
+            difference = firstDifference(got, want);
             QVERIFY2(difference.isEmpty(),
                      qPrintable(QStringLiteral("%1 columns: %2").arg(QLatin1String(k.Name)).arg(difference)));
         }

@@ -6,19 +6,23 @@
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QtTest>
 
+#include <QAccessible>
 #include <QPlainTextEdit>
 
 #include "support/window_fixture.h"
 
-enum State { Start, ToolsShown, ClearPicture, SettingsOpen, AboutOpen };
-const char* const Names[] = {"Start", "Tools shown", "Clear picture", "Settings open", "About open"};
-const char* const Scripts[] = {"", "tap", "tap hide", "tap settings", "tap about"};
+enum State { Start, ToolsShown, ClearPicture, SettingsOpen, AboutOpen, TrackBarFocus, OKFocus, MemoFocus };
+const char* const Names[] = {"Start",      "Tools shown",          "Clear picture", "Settings open",
+                             "About open", "Track bar has focus", "OK has focus",  "Memo has focus"};
+const char* const Scripts[] = {"", "tap", "tap hide", "tap settings", "tap about",
+                               "tap settings tab", "tap settings tab tab", "tap about tab"};
 Q_DECLARE_METATYPE(State)
 
 // What each state shows: the icons (Settings, Camera, Eye, Front/back,
 // About; lower case while fading), how many parts of the settings panel,
 // the about memo, and whether the auto-hide countdown runs.
-const char* const Looks[] = {"-C--- 0 0 0", "SCEFA 0 0 1", "----- 0 0 0", "----- 4 0 0", "----- 0 1 0"};
+const char* const Looks[] = {"-C--- 0 0 0", "SCEFA 0 0 1", "----- 0 0 0", "----- 4 0 0",
+                             "----- 0 1 0", "----- 4 0 0", "----- 4 0 0", "----- 0 1 0"};
 
 QString looks(CameraFixture& fx)
 {
@@ -49,14 +53,25 @@ QString observed(CameraFixture& fx)
              fx.f().CameraResolutionsTrackBar->Enabled() ? "" : " disabled");
 }
 
+const QMap<QString, Qt::Key> Keys = {{"tab", Qt::Key_Tab},     {"backtab", Qt::Key_Backtab}, {"left", Qt::Key_Left},
+                                     {"right", Qt::Key_Right}, {"up", Qt::Key_Up},           {"down", Qt::Key_Down},
+                                     {"home", Qt::Key_Home},   {"end", Qt::Key_End},         {"return", Qt::Key_Return},
+                                     {"space", Qt::Key_Space}};
+
 // One word of a user's session: "on" and "switch" click the camera and the
 // front/back icon, "settings", "about" and "eye" press those icons through
 // Qt ("about/600": held 600 ms), "tap" taps the picture, "ok" clicks OK,
 // "hide" and "fade" let the auto-hide run out or half way, "drag<v>" moves
-// the thumb to v and lets go, "lost" makes the camera vanish.
+// the thumb to v and lets go, "lost" makes the camera vanish; "tab",
+// "backtab", "left", "right", "up", "down", "home", "end", "return" and
+// "space" are key presses on the window, which go to the control with the
+// keyboard focus.
 void playWord(CameraFixture& fx, const QString& Word)
 {
     auto& f = fx.f();
+    if (Keys.contains(Word))
+        return QTest::keyClick(f.widget()->windowHandle(), Keys[Word],
+                               Word == "backtab" ? Qt::ShiftModifier : Qt::NoModifier);
     const QMap<QString, TRectangle*> icons = {
         {"settings", f.SettingsIconRectangle}, {"about", f.AboutIconRectangle}, {"eye", f.EyeIconRectangle}};
     if (icons.contains(Word.section('/', 0, 0))) {
@@ -90,7 +105,8 @@ class TestCommands : public QObject {
 
 private slots:
     // The back camera offers nothing. The last word is the action under
-    // test: it restarts the auto-hide countdown unless held too long.
+    // test: it restarts the auto-hide countdown unless held too long or a
+    // key inside the open panel.
     void session_data()
     {
         QTest::addColumn<QString>("script");
@@ -141,6 +157,20 @@ private slots:
             "off 0x0 @ 0 2/2* | Camera not available @ 0/0 disabled");
         row("tap switch settings ok", ClearPicture, "off 0x0 @ 0 0/0 | Camera not available @ 0/0 disabled");
         row("tap switch settings tap tap switch settings", SettingsOpen, "off 640x480 @ 30 0/0 | 640x480 @ 2/3");
+        // The keyboard: Tab goes to the track bar (first in the tab order),
+        // then to OK and round again, Shift+Tab back; an arrow moves the
+        // thumb one entry, Home and End to the ends, each press a change as
+        // a drag is; Return or Space on OK is OK, on the track bar nothing.
+        row("tap settings tab left", SettingsOpen, "off 640x480 @ 30 0/0 | 320x240 @ 1/3");
+        row("tap settings tab right down down", SettingsOpen, "off 640x480 @ 30 0/0 | 320x240 @ 1/3");
+        row("tap settings tab end up right", SettingsOpen, "off 640x480 @ 30 0/0 | 1280x720 @ 3/3");
+        row("tap settings tab tab tab left", SettingsOpen, "off 640x480 @ 30 0/0 | 320x240 @ 1/3");
+        row("tap settings backtab backtab down", SettingsOpen, "off 640x480 @ 30 0/0 | 320x240 @ 1/3");
+        row("tap settings tab return space", SettingsOpen, "off 640x480 @ 30 0/0 | 640x480 @ 2/3");
+        row("tap settings tab left tab return", ClearPicture, "off 320x240 @ 30 0/0* | 320x240 @ 1/3");
+        row("on tap settings tab home tab space", ClearPicture, "on 1920x1080 @ 30 2/1* | 1920x1080 @ 0/3");
+        row("tap settings tab tab return", ClearPicture, "off 640x480 @ 30 0/0 | 640x480 @ 2/3");
+        row("tap switch settings tab left tab", SettingsOpen, "off 0x0 @ 0 0/0 | Camera not available @ 0/0 disabled");
     }
 
     void session()
@@ -159,7 +189,9 @@ private slots:
         f.IsClearOutputNeeded = false;
         playWord(fx, last);
         QCOMPARE(looks(fx), Looks[state]);
-        QCOMPARE(f.ButtonsVisibleTimerCount, last.endsWith("/600") ? 33 : 0);
+        // Keys that leave the panel open leave the countdown alone.
+        const bool untouched = last.endsWith("/600") || (state == SettingsOpen && Keys.contains(last));
+        QCOMPARE(f.ButtonsVisibleTimerCount, untouched ? 33 : 0);
         if (!seen.isEmpty())
             QCOMPARE(observed(fx), seen);
         // A running camera runs at the setting in force, the picture fitted to it.
@@ -189,7 +221,7 @@ private slots:
         QTest::addColumn<State>("state");
         QTest::addColumn<bool>("on");
         QTest::addColumn<bool>("viaQt");
-        for (State s : {Start, ToolsShown, ClearPicture, SettingsOpen, AboutOpen})
+        for (State s : {Start, ToolsShown, ClearPicture, SettingsOpen, AboutOpen, TrackBarFocus, OKFocus, MemoFocus})
             for (bool on : {false, true})
                 for (bool viaQt : {false, true})
                     QTest::addRow("%s, camera %s, %s", Names[s], on ? "on" : "off", viaQt ? "key" : "handler")
@@ -197,7 +229,7 @@ private slots:
     }
 
     // A stopped camera lets the window close at once; a running one is
-    // stopped first.
+    // stopped first. The key goes to whichever control has the focus.
     void escapeInEveryState()
     {
         QFETCH(State, state);
@@ -208,9 +240,11 @@ private slots:
         QVERIFY(fx.show());
         play(fx, on ? "on" : "");
         play(fx, Scripts[state]);
+        const TControl* focused[] = {f.CameraResolutionsTrackBar, f.OKButton, f.AboutMemo};
+        QCOMPARE(QApplication::focusWidget(), state >= TrackBarFocus ? focused[state - TrackBarFocus]->widget() : nullptr);
         std::uint16_t key = vkEscape;
         char16_t ch = 0x1B;
-        viaQt ? QTest::keyClick(f.widget(), Qt::Key_Escape) : f.FormKeyDown(nullptr, key, ch, 0);
+        viaQt ? QTest::keyClick(f.widget()->windowHandle(), Qt::Key_Escape) : f.FormKeyDown(nullptr, key, ch, 0);
         QCOMPARE(f.isClosed(), !on);
         QCOMPARE(f.ExitCameraTimer->Enabled(), on);
         fx.exitTicks(on ? 4 : 0);
@@ -242,6 +276,58 @@ private slots:
         fx.f().FormKeyDown(nullptr, k, ch, TShiftState(shift));
         QCOMPARE(fx.f().isClosed(), closes);
         QVERIFY(k == key && ch == keyChar);
+    }
+
+    // What a screen reader finds in the window in each state: every shown
+    // control's role and name (sorted; the picture and the label's strip are
+    // unnamed client areas), the track bar's value too. An icon's name says what a click
+    // does now, so it follows the icon's image.
+    void accessibleTree_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("tree");
+        QTest::newRow("start") << "" << "Button Turn camera on|Client ";
+        QTest::newRow("tools") << "tap"
+                               << "Button About|Button Capture resolution|Button Show plain picture|"
+                                  "Button Switch to back camera|Button Turn camera on|Client ";
+        QTest::newRow("camera on, back camera, plain picture")
+            << "on switch tap eye"
+            << "Button About|Button Capture resolution|Button Show motion picture|"
+               "Button Switch to front camera|Button Turn camera off|Client ";
+        QTest::newRow("settings") << "tap settings tab left"
+                                  << "Button OK|Client |Client |Slider Capture resolution = 1|"
+                                     "StaticText Camera width = 320, height = 240";
+        QTest::newRow("settings, no camera") << "tap switch settings"
+                                             << "Button OK|Client |Client |Slider Capture resolution = 0|"
+                                                "StaticText Camera not available";
+        QTest::newRow("about") << "tap about" << "Client |EditableText About Quorl Eye Vision";
+    }
+
+    void accessibleTree()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, tree);
+        CameraFixture fx(FrontSettings);
+        QVERIFY(fx.show());
+        play(fx, qPrintable(script));
+        QStringList shown;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* Parent) {
+            for (int i = 0; i < Parent->childCount(); ++i) {
+                QAccessibleInterface* c = Parent->child(i);
+                if (c->state().invisible)
+                    continue;
+                QString entry = QString("%1 %2").arg(QMetaEnum::fromType<QAccessible::Role>().valueToKey(c->role()),
+                                                     c->text(QAccessible::Name));
+                if (QAccessibleValueInterface* value = c->valueInterface())
+                    entry += " = " + value->currentValue().toString();
+                shown << entry;
+                if (c->role() == QAccessible::Client)  // not into the memo's scroll bars
+                    walk(c);
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(fx.f().widget()));
+        shown.sort();
+        QCOMPARE(shown.join('|'), tree);
     }
 
     void aboutPanel_data()

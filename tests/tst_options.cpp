@@ -19,7 +19,11 @@ static QString outcome(const QByteArrayList& Args)
         return QString::fromStdString(parsed.error);
     if (o.help || o.version)
         return o.help ? "help" : "version";
-    const QString kind = o.kind == Options::Camera ? "camera" : o.kind == Options::Demo ? "demo" : "file";
+    const QString kind = o.kind == Options::Camera ? "camera"
+        : o.kind == Options::PipeWire              ? "pipewire"
+        : o.kind == Options::V4l2                  ? "v4l2"
+        : o.kind == Options::Demo                  ? "demo"
+                                                   : "file";
     const QString stats = o.stats ? " +stats" : "";
     return (o.file.empty() ? kind : kind + ":" + QString::fromStdString(o.file)) + stats;
 }
@@ -33,9 +37,11 @@ private slots:
         QTest::addColumn<QByteArrayList>("args");
         QTest::addColumn<QString>("expected");
         auto error = [](const QString& What) { return "quorl-eye: " + What + " (see --help)"; };
-        const QString missing = error("option '--source' needs a value: camera, demo or a video file");
+        const QString missing = error("option '--source' needs a value: camera, pipewire, v4l2, demo or a video file");
         QTest::newRow("nothing: the cameras") << QByteArrayList{} << "camera";
         QTest::newRow("demo") << QByteArrayList{"--source", "demo"} << "demo";
+        QTest::newRow("pipewire") << QByteArrayList{"--source", "pipewire"} << "pipewire";
+        QTest::newRow("v4l2, with =") << QByteArrayList{"--source=v4l2"} << "v4l2";
         QTest::newRow("= and a blank") << QByteArrayList{"--source=/tmp/my clip.mkv"} << "file:/tmp/my clip.mkv";
         QTest::newRow("file named like an option") << QByteArrayList{"--source", "./-odd.mp4"} << "file:./-odd.mp4";
         QTest::newRow("demo.mp4 is a file") << QByteArrayList{"--source", "demo.mp4"} << "file:demo.mp4";
@@ -67,7 +73,8 @@ private slots:
     void helpNamesEveryOption()
     {
         const QString help = QString::fromStdString(helpText());
-        for (const char* word : {"--source camera", "--source demo", "--source FILE", "--stats", "-h, --help", "--version"})
+        for (const char* word : {"--source camera", "--source pipewire", "--source v4l2", "--source demo",
+                                 "--source FILE", "--stats", "-h, --help", "--version"})
             QVERIFY2(help.contains(word), word);
         QVERIFY(help.endsWith('\n'));
     }

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <array>
+#include <utility>
 
 #include "platform/thread.h"
 #include "support/window_fixture.h"
@@ -146,6 +147,57 @@ private slots:
         QCOMPARE(f.MotionBitmap->image(), solidImage(w, h, Black));
         deliver(solidImage(w, h, Brown));
         QCOMPARE(f.MotionBitmap->image(), solidImage(w, h, Grey50));
+    }
+
+    void shrunkLine_data()
+    {
+        QTest::addColumn<bool>("column");  // a column moving right, or a row moving down
+        QTest::addColumn<bool>("motion");
+        QTest::addColumn<int>("brightness");
+        QTest::newRow("column, motion picture") << true << true << 170;
+        QTest::newRow("row, motion picture") << false << true << 170;
+        QTest::newRow("column, plain picture") << true << false << 85;
+        QTest::newRow("row, plain picture") << false << false << 85;
+    }
+
+    // A 1920 x 1080 picture drawn at 640 x 360 (a 3x shrink): a white line
+    // one pixel wide on black, moving one pixel a frame through every phase
+    // of the shrink and up to both edges, keeps its brightness. Across the
+    // line the output adds up to 255 / 3 for each source line lit: two in the
+    // motion picture (where the line was and where it is), one in the plain
+    // one, within 2 levels, wherever the line is. A flat grey stays exact.
+    void shrunkLine()
+    {
+        QFETCH(bool, column);
+        QFETCH(bool, motion);
+        QFETCH(int, brightness);
+        F& f = cameraOn(1920, 1080, false);
+        m_rig->resizeHidden(640, 360);
+        if (!motion)
+            f.EyeIconRectangleClick(f.EyeIconRectangle);
+        const int length = column ? 1920 : 1080;
+        bool first = true;
+        for (int at : {0, 1, 2, 3, 4, 5, length / 2 - 1, length / 2, length / 2 + 1, length - 3, length - 2,
+                       length - 1}) {
+            QImage frame = solidImage(1920, 1080, Black);
+            for (int i = 0; i < (column ? 1080 : 1920); ++i)
+                frame.setPixel(column ? at : i, column ? i : at, White);
+            deliver(frame);
+            if (std::exchange(first, false) && motion)
+                continue;  // the first frame is compared with itself
+            const QImage out = f.OutputBitmap().image();
+            QCOMPARE(out.size(), QSize(640, 360));
+            for (int j = 0; j < (column ? 360 : 640); ++j) {
+                int sum = 0;
+                for (int k = 0; k < (column ? 640 : 360); ++k)
+                    sum += qBlue(out.pixel(column ? k : j, column ? j : k));
+                QVERIFY2(std::abs(sum - brightness) <= 2, qPrintable(QString("line at %1: %2").arg(at).arg(sum)));
+            }
+        }
+        if (!motion) {
+            deliver(solidImage(1920, 1080, Brown));
+            QCOMPARE(f.OutputBitmap().image(), solidImage(640, 360, Brown));
+        }
     }
 
     // A window of no area is not drawn on; the frames still pass through,

@@ -122,6 +122,25 @@ private slots:
         QCOMPARE(dynamic_cast<TControl*>(findComponent(form, "AboutIconRectangle"))->Width(), 49.0f);
         auto* book = dynamic_cast<TStyleBook*>(findComponent(form, "ImageBook"));
         QCOMPARE(book->ImageCount(), 8);
+
+        // Tab goes from control to control in their TabOrder (track bar 1,
+        // memo 8, OK 11), not in the definition's order: with the memo at 20
+        // it comes after OK.
+        WindowDefinition reordered = d;
+        for (ComponentRow& c : reordered.Components)
+            for (PropertyRow& p : c.Properties)
+                if (c.Name == "AboutMemo" && p.Name == "TabOrder")
+                    p.Value = "20";
+        TForm other(nullptr);
+        LoadWindowDefinition(other, reordered, inertPublished(reordered));
+        auto next = [](TForm& F, const char* From, const char* To) {
+            QWidget* w = dynamic_cast<TControl*>(findComponent(F, From))->widget()->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus))
+                w = w->nextInFocusChain();
+            return w == dynamic_cast<TControl*>(findComponent(F, To))->widget();
+        };
+        QVERIFY(next(form, "CameraResolutionsTrackBar", "AboutMemo") && next(form, "AboutMemo", "OKButton"));
+        QVERIFY(next(other, "CameraResolutionsTrackBar", "OKButton") && next(other, "OKButton", "AboutMemo"));
     }
 
     void loaderRefusesWhatDoesNotFit_data()

@@ -38,6 +38,25 @@ void rgb24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::
 void bgr24ToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
                   std::ptrdiff_t DstBytesPerLine, int Width, int Height);
 
+// 32-bit RGB with a spare fourth byte (bytes R, G, B, x and B, G, R, x).
+void rgbxToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                 std::ptrdiff_t DstBytesPerLine, int Width, int Height);
+void bgrxToRgb32(const std::uint8_t* Src, std::ptrdiff_t SrcBytesPerLine, std::uint8_t* Dst,
+                 std::ptrdiff_t DstBytesPerLine, int Width, int Height);
+
+// 4:2:0 pictures: a full-size Y plane and chroma at half width and half
+// height, one U and V for each 2x2 block of pixels. NV12 has one chroma
+// plane of U V pairs, I420 a U plane and a V plane. The formula is the YUYV
+// one above; pixel (x, y) takes the chroma of (x / 2, y / 2), and an odd
+// last column or row uses its incomplete block.
+void nv12ToRgb32(const std::uint8_t* Luma, std::ptrdiff_t LumaBytesPerLine, const std::uint8_t* Chroma,
+                 std::ptrdiff_t ChromaBytesPerLine, std::uint8_t* Dst, std::ptrdiff_t DstBytesPerLine, int Width,
+                 int Height, SimdPath Path = SimdPath::Best);
+void i420ToRgb32(const std::uint8_t* Luma, std::ptrdiff_t LumaBytesPerLine, const std::uint8_t* U,
+                 std::ptrdiff_t UBytesPerLine, const std::uint8_t* V, std::ptrdiff_t VBytesPerLine,
+                 std::uint8_t* Dst, std::ptrdiff_t DstBytesPerLine, int Width, int Height,
+                 SimdPath Path = SimdPath::Best);
+
 // A JPEG picture (an MJPEG camera frame) of Width x Height decoded by
 // TurboJPEG straight into the destination rows: no buffer in between and no
 // copy afterwards. A damaged picture decodes as far as it goes, the rest is

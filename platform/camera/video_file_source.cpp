@@ -5,13 +5,16 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <cstdio>
+#include <limits>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+
+#include "platform/camera/video_frame_converter.h"
 
 namespace {
 
@@ -23,24 +26,30 @@ constexpr double MinFrameRate = 1.0 / 3600.0;
 constexpr double MaxFrameRate = 1000.0;
 constexpr double FallbackFrameRate = 25.0;
 
-// Frames leave the source as Format_RGB32 bytes: B, G, R, 0xFF. For pictures
-// without alpha, swscale fills the fourth byte of BGRA with 0xFF.
-constexpr AVPixelFormat Rgb32 = AV_PIX_FMT_BGRA;
-
 constexpr const char* UnknownFormat = "not a video file (unknown or damaged format)";
 
-std::string averror(int Code)
+std::string damaged(const std::string& What)
 {
-    char Text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(Code, Text, sizeof Text);
-    return Text;
+    return "damaged or unsupported video (" + What + ")";
 }
 
-// The decoder's picture formats that carry full-range luma by name.
-bool isFullRangeFormat(int Format)
+// The one line told when a playing file stops by itself, its control
+// characters shown as escapes so that a name cannot rewrite the terminal.
+void printLine(const std::string& Line)
 {
-    return Format == AV_PIX_FMT_YUVJ420P || Format == AV_PIX_FMT_YUVJ422P || Format == AV_PIX_FMT_YUVJ444P
-        || Format == AV_PIX_FMT_YUVJ440P || Format == AV_PIX_FMT_YUVJ411P;
+    std::string Out;
+    for (const char C : Line) {
+        const auto Byte = static_cast<unsigned char>(C);
+        if (Byte < 0x20 || Byte == 0x7F) {
+            char Escape[5];
+            std::snprintf(Escape, sizeof Escape, "\\x%02x", Byte);
+            Out += Escape;
+        } else {
+            Out += C;
+        }
+    }
+    std::fprintf(stderr, "%s\n", Out.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -60,6 +69,43 @@ double videoFrameRate(int AverageNum, int AverageDen, int BaseNum, int BaseDen)
 Clock::time_point nextFrameDue(Clock::time_point Due, Clock::time_point Now, Clock::duration Period)
 {
     return std::max(Due + Period, Now);
+}
+
+std::string videoOpenFailure(VideoOpenStep Step, int AvError, const std::string& Codec)
+{
+    // A header that declares an absurd size makes FFmpeg run out of memory
+    // (or give up with an unrelated code) long before a picture exists.
+    if (AvError == AVERROR(ENOMEM))
+        return "video too large (more memory than there is to decode it)";
+    switch (Step) {
+    case VideoOpenStep::OpenFile:
+        // Only the file system's own answers keep their words.
+        if (AvError == AVERROR(ENOENT) || AvError == AVERROR(EACCES) || AvError == AVERROR(EPERM)
+            || AvError == AVERROR(EISDIR))
+            return std::generic_category().message(AVUNERROR(AvError));
+        if (AvError == AVERROR_INVALIDDATA)
+            return UnknownFormat;
+        return damaged("its header cannot be read");
+    case VideoOpenStep::ReadStreams:
+        return damaged("its streams cannot be read");
+    case VideoOpenStep::FindDecoder:
+        return damaged(Codec == "none" || Codec.empty() ? "unknown codec" : "no decoder for " + Codec);
+    case VideoOpenStep::OpenDecoder:
+        return damaged("the " + Codec + " decoder refuses it");
+    case VideoOpenStep::DecodePicture:
+        return damaged("no " + Codec + " picture could be decoded");
+    case VideoOpenStep::ConvertPicture:
+        return damaged("its " + Codec + " pictures cannot be converted");
+    }
+    return damaged("unknown reason");
+}
+
+Clock::duration videoFrameInterval(double Previous, double Next, Clock::duration Nominal)
+{
+    const double Gap = Next - Previous;  // NaN when either is unknown
+    if (!(Gap > 0.0 && Gap <= 1.0 / MinFrameRate))
+        return Nominal;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(Gap));
 }
 
 // The FFmpeg side: demuxer, decoder and the converter to RGB32. Used by one
@@ -83,15 +129,12 @@ public:
                std::to_string(MaxVideoSide) + " x " + std::to_string(MaxVideoSide) + ")";
     }
 
-    enum class Result { Picture, EndOfFile, Unreadable };
-
     ~Decoder()
     {
-        sws_freeContext(m_scaler);
+        closeFile();
+        av_frame_free(&m_first);
         av_frame_free(&m_picture);
         av_packet_free(&m_packet);
-        avcodec_free_context(&m_codec);
-        avformat_close_input(&m_format);
     }
 
     // Empty on success, else why the file cannot be played.
@@ -112,23 +155,168 @@ public:
         if (fs::is_regular_file(Status) && fs::file_size(Path, Ec) == 0)
             return "the file is empty";
 
+        m_path = Path;
+        m_packet = av_packet_alloc();
+        m_picture = av_frame_alloc();
+        m_first = av_frame_alloc();
+        if (!m_packet || !m_picture || !m_first)
+            return videoOpenFailure(VideoOpenStep::OpenFile, AVERROR(ENOMEM), {});
+        if (std::string Why = openFile(); !Why.empty())
+            return Why;
+
+        // Only a decoded picture proves the file playable (a cut-off file
+        // still has a readable header). Its size is the size of the frames.
+        if (next() != Result::Picture)
+            return videoOpenFailure(VideoOpenStep::DecodePicture, 0, m_codecName);
+        if (const std::string Large = tooLarge(m_picture->width, m_picture->height); !Large.empty())
+            return Large;
+        const AVStream* Stream = m_format->streams[m_stream];
+        m_converter = std::make_unique<VideoFrameConverter>(m_picture->width, m_picture->height,
+                                                            streamRotation(Stream));
+        if (!m_converter->prepare(*m_picture))
+            return videoOpenFailure(VideoOpenStep::ConvertPicture, 0, m_codecName);
+        m_frameRate = videoFrameRate(Stream->avg_frame_rate.num, Stream->avg_frame_rate.den,
+                                     Stream->r_frame_rate.num, Stream->r_frame_rate.den);
+        m_firstStamp = m_picture->best_effort_timestamp;
+        if (av_frame_ref(m_first, m_picture) < 0)
+            return videoOpenFailure(VideoOpenStep::DecodePicture, AVERROR(ENOMEM), m_codecName);
+        // A file of one picture (a JPEG or PNG image, a one-frame clip) is
+        // a camera looking at something still: that picture, again and
+        // again, at a steady rate, with nothing more to decode.
+        if (next() != Result::Picture) {
+            m_still = true;
+            av_frame_unref(m_picture);
+            av_frame_ref(m_picture, m_first);
+            closeFile();
+        }
+        return {};
+    }
+
+    int width() const override { return m_converter->width(); }
+    int height() const override { return m_converter->height(); }
+    double frameRate() const { return m_frameRate; }
+    int rotation() const { return m_converter->rotation(); }
+
+    // Moves on to the next picture of the loop: at the end of the file it
+    // starts again from the first picture. False when a whole pass, even
+    // through the file opened anew, gives no picture: the file has been
+    // cut, overwritten or damaged while it played.
+    bool advance()
+    {
+        if (m_still)
+            return true;
+        for (;;) {
+            if (next() == Result::Picture) {
+                // A seek that lands beyond the first picture (MPEG-TS, a
+                // file cut short) is made good by opening the file anew;
+                // from then on every loop does so.
+                if (m_atStart && m_picture->best_effort_timestamp != m_firstStamp && !m_reopened) {
+                    m_seekUnreliable = true;
+                    if (!reopen())
+                        return false;
+                    continue;
+                }
+                m_atStart = false;
+                m_reopened = false;
+                ++m_passPictures;
+                return true;
+            }
+            if (m_passPictures == 0) {
+                m_seekUnreliable = true;
+                if (m_reopened || !reopen())
+                    return false;
+                continue;
+            }
+            if (!rewind())
+                return false;
+        }
+    }
+
+    // Back to the first picture: a seek, else the file opened anew.
+    bool rewind()
+    {
+        if (m_still)
+            return true;
+        m_passPictures = 0;
+        if (!m_seekUnreliable && m_format) {
+            const AVStream* Stream = m_format->streams[m_stream];
+            const std::int64_t Start = Stream->start_time == AV_NOPTS_VALUE ? 0 : Stream->start_time;
+            if (av_seek_frame(m_format, m_stream, Start, AVSEEK_FLAG_BACKWARD) >= 0
+                || av_seek_frame(m_format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
+                avcodec_flush_buffers(m_codec);
+                m_draining = false;
+                m_atStart = true;
+                m_reopened = false;
+                return true;
+            }
+        }
+        return reopen();
+    }
+
+    // The current picture's time stamp in seconds; NaN when it has none.
+    double pictureSeconds() const
+    {
+        if (m_still || m_picture->best_effort_timestamp == AV_NOPTS_VALUE)
+            return std::numeric_limits<double>::quiet_NaN();
+        return double(m_picture->best_effort_timestamp) * av_q2d(m_timeBase);
+    }
+
+    bool prepareConverter() { return m_converter->prepare(*m_picture); }
+
+    void writeRgb32(std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const override
+    {
+        m_converter->write(*m_picture, Dst, BytesPerLine);
+    }
+
+private:
+    enum class Result { Picture, EndOfPass };
+
+    // The clockwise quarter turn the file asks for (phones store upright
+    // video lying on its side, with a display matrix saying so).
+    static int streamRotation(const AVStream* Stream)
+    {
+        const std::uint8_t* Matrix = nullptr;
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 29, 100)
+        if (const AVPacketSideData* Side = av_packet_side_data_get(
+                Stream->codecpar->coded_side_data, Stream->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+            Side && Side->size >= 9 * sizeof(std::int32_t))
+            Matrix = Side->data;
+#else
+        size_t Size = 0;
+        Matrix = av_stream_get_side_data(Stream, AV_PKT_DATA_DISPLAYMATRIX, &Size);
+        if (Size < 9 * sizeof(std::int32_t))
+            Matrix = nullptr;
+#endif
+        return videoRotation(reinterpret_cast<const std::int32_t*>(Matrix));
+    }
+
+    // Opens m_path's container and its video decoder; empty on success.
+    std::string openFile()
+    {
         // Always a local file: a name like "concat:x" or "http://x" must not
         // be taken for one of FFmpeg's other protocols.
         AVDictionary* Options = nullptr;
         av_dict_set(&Options, "protocol_whitelist", "file", 0);
-        int R = avformat_open_input(&m_format, ("file:" + Path).c_str(), nullptr, &Options);
+        int R = avformat_open_input(&m_format, ("file:" + m_path).c_str(), nullptr, &Options);
         av_dict_free(&Options);
-        if (R == AVERROR_INVALIDDATA)
-            return UnknownFormat;
         if (R < 0)
-            return averror(R);
+            return videoOpenFailure(VideoOpenStep::OpenFile, R, {});
         // A text file named *.nfo, *.asc, *.ans... is taken by FFmpeg for
         // ANSI art and "plays" as a picture of its characters: no video.
         if (std::string_view(m_format->iformat->name) == "tty")
             return "not a video file (text)";
         R = avformat_find_stream_info(m_format, nullptr);
-        if (R < 0)
-            return "not a video file (" + averror(R) + ")";
+        if (R < 0) {
+            // A header declaring a giant picture fails here with whatever
+            // code the demuxer chose; its size says more.
+            for (unsigned I = 0; I < m_format->nb_streams; ++I) {
+                const AVCodecParameters* Par = m_format->streams[I]->codecpar;
+                if (Par->codec_type == AVMEDIA_TYPE_VIDEO)
+                    if (std::string Large = tooLarge(Par->width, Par->height); !Large.empty())
+                        return Large;
+            }
+            return videoOpenFailure(VideoOpenStep::ReadStreams, R, {});
+        }
         // A container whose index is lost (an MP4 cut short) opens empty.
         if (m_format->nb_streams == 0)
             return UnknownFormat;
@@ -137,19 +325,19 @@ public:
         // A cover picture in a music file is no video either.
         if (m_stream < 0 || (m_format->streams[m_stream]->disposition & AV_DISPOSITION_ATTACHED_PIC))
             return "not a video file (no video stream)";
-        const AVCodecParameters* Par = m_format->streams[m_stream]->codecpar;
+        const AVStream* Stream = m_format->streams[m_stream];
+        const AVCodecParameters* Par = Stream->codecpar;
+        m_timeBase = Stream->time_base;
         if (const std::string Large = tooLarge(Par->width, Par->height); !Large.empty())
             return Large;
-        const std::string CodecName = avcodec_get_name(Par->codec_id);
+        m_codecName = avcodec_get_name(Par->codec_id);
         const AVCodec* Codec = avcodec_find_decoder(Par->codec_id);
         if (!Codec)
-            return "cannot decode video (codec " + CodecName + " unsupported)";
+            return videoOpenFailure(VideoOpenStep::FindDecoder, 0, m_codecName);
 
         m_codec = avcodec_alloc_context3(Codec);
-        m_packet = av_packet_alloc();
-        m_picture = av_frame_alloc();
-        if (!m_codec || !m_packet || !m_picture)
-            return averror(AVERROR(ENOMEM));
+        if (!m_codec)
+            return videoOpenFailure(VideoOpenStep::OpenDecoder, AVERROR(ENOMEM), m_codecName);
         m_codec->thread_count = 0;  // as many as the machine has: big files keep their rate
         R = avcodec_parameters_to_context(m_codec, Par);
         // A picture that grows past the limit midway is refused by the
@@ -158,31 +346,35 @@ public:
         if (R >= 0)
             R = avcodec_open2(m_codec, Codec, nullptr);
         if (R < 0)
-            return "cannot decode video (codec " + CodecName + ": " + averror(R) + ")";
-
-        // Only a decoded picture proves the file playable (a cut-off file
-        // still has a readable header). Its size is the size of the frames.
-        if (next() != Result::Picture)
-            return "cannot decode video (no " + CodecName + " picture could be decoded)";
-        if (const std::string Large = tooLarge(m_picture->width, m_picture->height); !Large.empty())
-            return Large;
-        m_width = m_picture->width;
-        m_height = m_picture->height;
-        const AVStream* Stream = m_format->streams[m_stream];
-        m_frameRate = videoFrameRate(Stream->avg_frame_rate.num, Stream->avg_frame_rate.den,
-                                     Stream->r_frame_rate.num, Stream->r_frame_rate.den);
-        // Playing in a loop needs a way back to the first picture.
-        if (!rewind())
-            return "cannot seek to the start of the video";
+            return videoOpenFailure(VideoOpenStep::OpenDecoder, R, m_codecName);
+        m_draining = false;
         return {};
     }
 
-    int width() const override { return m_width; }
-    int height() const override { return m_height; }
-    double frameRate() const { return m_frameRate; }
+    void closeFile()
+    {
+        avcodec_free_context(&m_codec);
+        avformat_close_input(&m_format);
+    }
+
+    // The file opened anew, at its first picture; the size, rotation and
+    // rate found at the first opening stay (pictures of another size are
+    // scaled to it).
+    bool reopen()
+    {
+        closeFile();
+        m_reopened = true;
+        m_atStart = false;
+        m_passPictures = 0;
+        if (openFile().empty())
+            return true;
+        closeFile();
+        return false;
+    }
 
     // Decodes the next picture of the video stream. Damaged packets are
-    // skipped; Unreadable means reading the file failed.
+    // skipped; EndOfPass comes at the end of the file and when reading it
+    // fails.
     Result next()
     {
         for (;;) {
@@ -190,98 +382,44 @@ public:
             if (R == 0)
                 return Result::Picture;
             if (m_draining)
-                return Result::EndOfFile;  // drained, or a last picture failed
+                return Result::EndOfPass;  // drained, or a last picture failed
             // Any other receive error concerns a damaged picture: read on.
 
             R = av_read_frame(m_format, m_packet);
-            if (R == AVERROR_EOF) {
+            if (R == AVERROR_EOF || R < 0) {
                 // Pictures the decoder still holds come out before the end.
                 avcodec_send_packet(m_codec, nullptr);
                 m_draining = true;
                 continue;
             }
-            if (R < 0)
-                return Result::Unreadable;
             if (m_packet->stream_index == m_stream)
                 avcodec_send_packet(m_codec, m_packet);  // a damaged packet is skipped
             av_packet_unref(m_packet);
         }
     }
 
-    bool rewind()
-    {
-        const AVStream* Stream = m_format->streams[m_stream];
-        const std::int64_t Start = Stream->start_time == AV_NOPTS_VALUE ? 0 : Stream->start_time;
-        if (av_seek_frame(m_format, m_stream, Start, AVSEEK_FLAG_BACKWARD) < 0
-            && av_seek_frame(m_format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
-            return false;
-        avcodec_flush_buffers(m_codec);
-        m_draining = false;
-        return true;
-    }
-
-    // Prepares the converter for the current picture: whatever its size and
-    // format, it comes out at the probed size, so the capture setting stays
-    // true when a stream changes size midway.
-    bool prepareScaler()
-    {
-        const ScalerKey Key{m_picture->width, m_picture->height, m_picture->format, m_picture->colorspace,
-                            m_picture->color_range};
-        if (m_scaler && Key == m_scalerKey)
-            return true;
-        sws_freeContext(m_scaler);
-        m_scaler = sws_getContext(Key.Width, Key.Height, AVPixelFormat(Key.Format), m_width, m_height, Rgb32,
-                                  SWS_BILINEAR, nullptr, nullptr, nullptr);
-        m_scalerKey = Key;
-        if (!m_scaler)
-            return false;
-        // YUV to RGB with the picture's own matrix (BT.709 for HD, BT.601
-        // otherwise) and luma range (16..235 or full 0..255); swscale would
-        // otherwise assume BT.601 limited range for everything.
-        int* InvTable = nullptr;
-        int* Table = nullptr;
-        int SrcRange = 0, DstRange = 0, Brightness = 0, Contrast = 0, Saturation = 0;
-        if (sws_getColorspaceDetails(m_scaler, &InvTable, &SrcRange, &Table, &DstRange, &Brightness, &Contrast,
-                                     &Saturation)
-            >= 0) {
-            const int FullRange = Key.Range == AVCOL_RANGE_JPEG || isFullRangeFormat(Key.Format);
-            const int* Coefficients = sws_getCoefficients(
-                Key.ColorSpace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : int(Key.ColorSpace));
-            sws_setColorspaceDetails(m_scaler, Coefficients, FullRange, Table, DstRange, Brightness, Contrast,
-                                     Saturation);
-        }
-        return true;
-    }
-
-    void writeRgb32(std::uint8_t* Dst, std::ptrdiff_t BytesPerLine) const override
-    {
-        std::uint8_t* const DstPlanes[4] = {Dst, nullptr, nullptr, nullptr};
-        const int DstStrides[4] = {int(BytesPerLine), 0, 0, 0};
-        sws_scale(m_scaler, m_picture->data, m_picture->linesize, 0, m_picture->height, DstPlanes, DstStrides);
-    }
-
-private:
-    struct ScalerKey {
-        int Width = 0, Height = 0, Format = -1;
-        AVColorSpace ColorSpace = AVCOL_SPC_UNSPECIFIED;
-        AVColorRange Range = AVCOL_RANGE_UNSPECIFIED;
-        friend bool operator==(const ScalerKey&, const ScalerKey&) = default;
-    };
-
+    std::string m_path;
+    std::string m_codecName;
     AVFormatContext* m_format = nullptr;
     AVCodecContext* m_codec = nullptr;
     AVPacket* m_packet = nullptr;
     AVFrame* m_picture = nullptr;
-    SwsContext* m_scaler = nullptr;
-    ScalerKey m_scalerKey;
+    AVFrame* m_first = nullptr;  // the first picture, kept for a still image
+    std::unique_ptr<VideoFrameConverter> m_converter;
     int m_stream = -1;
+    AVRational m_timeBase{1, 1};
     bool m_draining = false;
-    int m_width = 0;
-    int m_height = 0;
+    bool m_still = false;
     double m_frameRate = 0.0;
+    std::int64_t m_firstStamp = AV_NOPTS_VALUE;
+    bool m_atStart = false;         // a seek back has just been made
+    bool m_reopened = false;        // opened anew, no picture since
+    bool m_seekUnreliable = false;  // seeks missed the first picture: reopen instead
+    int m_passPictures = 0;         // pictures since the last return to the start
 };
 
-std::unique_ptr<VideoFileSource> VideoFileSource::open(const std::string& Path, std::string& Error)
+std::unique_ptr<VideoFileSource> VideoFileSource::open(const std::string& Path, std::string& Error,
+                                                       MessageHandler Report)
 {
     // FFmpeg's own diagnostics would come on top of our one line, and a
     // damaged stretch of a playing file would flood the terminal.
@@ -294,13 +432,20 @@ std::unique_ptr<VideoFileSource> VideoFileSource::open(const std::string& Path, 
         return nullptr;
     }
     Error.clear();
-    return std::unique_ptr<VideoFileSource>(new VideoFileSource(std::move(Dec)));
+    return std::unique_ptr<VideoFileSource>(
+        new VideoFileSource(std::move(Dec), Path, Report ? std::move(Report) : MessageHandler(printLine)));
 }
 
-VideoFileSource::VideoFileSource(std::unique_ptr<Decoder> Dec)
-    : m_decoder(std::move(Dec)), m_setting(m_decoder->width(), m_decoder->height(), m_decoder->frameRate())
+VideoFileSource::VideoFileSource(std::unique_ptr<Decoder> Dec, std::string Path, MessageHandler Report)
+    : m_decoder(std::move(Dec)), m_setting(m_decoder->width(), m_decoder->height(), m_decoder->frameRate()),
+      m_path(std::move(Path)), m_report(std::move(Report))
 {
     m_period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / m_setting.FrameRate));
+}
+
+int VideoFileSource::rotation() const
+{
+    return m_decoder->rotation();
 }
 
 VideoFileSource::~VideoFileSource()
@@ -356,36 +501,43 @@ bool VideoFileSource::isRunning() const
 bool VideoFileSource::waitUntil(Clock::time_point Due)
 {
     std::unique_lock Lock(m_mutex);
+    if (!m_paced)
+        return !m_stopRequested;
     return !m_wake.wait_until(Lock, Due, [this] { return m_stopRequested; });
 }
 
 void VideoFileSource::run(CameraSink& Sink)
 {
+    // Each picture is shown for the gap between its time stamp and the
+    // next one's, so a variable-rate file keeps its own pace; where stamps
+    // are missing or start again (the loop), the file's rate fills in.
     Clock::time_point Due = Clock::now();
-    int PicturesThisPass = 0;
+    Clock::time_point DeliveredAt = Due;
+    double Previous = std::numeric_limits<double>::quiet_NaN();
+    bool First = true;
     for (;;) {
         // Decoding comes before the wait, so its time is part of the frame
         // interval rather than added to it.
-        const Decoder::Result Got = m_decoder->next();
-        if (Got == Decoder::Result::Unreadable)
+        if (!m_decoder->advance()) {
+            m_report("quorl-eye: video file '" + m_path
+                     + "' stopped playing: it can no longer be decoded (changed or damaged while it played)");
             break;
-        if (Got == Decoder::Result::EndOfFile) {
-            // A pass without a single picture means the file has changed
-            // under us (cut short, overwritten): going round again would
-            // only spin.
-            if (PicturesThisPass == 0 || !m_decoder->rewind())
-                break;
-            PicturesThisPass = 0;
-            continue;
         }
-        ++PicturesThisPass;
-        if (!m_decoder->prepareScaler())
-            continue;
+        const double Seconds = m_decoder->pictureSeconds();
+        if (!First)
+            Due = nextFrameDue(Due, DeliveredAt, videoFrameInterval(Previous, Seconds, m_period));
+        First = false;
+        Previous = Seconds;
+        // A picture no converter exists for keeps its time but is not shown.
+        const bool Showable = m_decoder->prepareConverter();
         if (!waitUntil(Due))
             return;  // stop() is joining us and clears m_running
-        const auto Stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
-        Sink.frameReady(*m_decoder, Stamp.count());
-        Due = nextFrameDue(Due, Clock::now(), m_period);
+        if (Showable) {
+            const auto Stamp =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch());
+            Sink.frameReady(*m_decoder, Stamp.count());
+        }
+        DeliveredAt = Clock::now();
     }
     m_running = false;
 }

@@ -67,10 +67,12 @@ public:
 
     TQuorlEyeMainForm& f() { return *form; }
 
+    // Shown and active, as a window just opened: keys go to it.
     bool show()
     {
         form->Show();
-        return QTest::qWaitForWindowExposed(form->widget());
+        form->widget()->activateWindow();
+        return QTest::qWaitForWindowExposed(form->widget()) && QTest::qWaitForWindowActive(form->widget());
     }
     // A hidden window takes the size at once but reports it only when shown:
     // run the resize handler as the shown window would.
