@@ -90,11 +90,11 @@ Size parseSize(const std::string& S)
     return R;
 }
 
-Mode parseMode(const std::string& Spec)
+Mode parseMode(const std::string& Text)
 {
-    const std::vector<std::string> Parts = split(Spec, ':');
+    const std::vector<std::string> Parts = split(Text, ':');
     if (Parts.size() != 3)
-        usage("a mode is FORMAT:SIZES:RATES, not '" + Spec + "'");
+        usage("a mode is FORMAT:SIZES:RATES, not '" + Text + "'");
     Mode M;
     M.Format = Parts[0];
     if (Parts[1].find('-') != std::string::npos) {
