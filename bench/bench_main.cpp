@@ -4,6 +4,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
+
+#include <cstdlib>
 #include <random>
 
 #include "bench/bench_support.h"
@@ -117,4 +120,18 @@ BENCHMARK(BM_CanvasDraw)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The pipeline benchmarks need the application object. It lives in main's
+// scope so that it is gone before the exit-time destructors run: a
+// QApplication destroyed after Qt's own globals crashes the program after
+// the figures are printed.
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -4,9 +4,6 @@
 // UI thread. Reported like the kernels: as a ratio to the memory-traffic
 // kernel at the capture size, and in heap allocations per frame.
 
-#include <QApplication>
-
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -74,25 +71,10 @@ private:
     CameraSink* m_sink = nullptr;
 };
 
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "quorl-eye-bench";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance())
-        return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    Application.Initialize(argc, argv);
-    // The Qt application must go before Qt's own globals do, or the
-    // program crashes on its way out (after reporting).
-    std::atexit([] { Application.Terminate(); });
-}
-
 void BM_FramePipeline(benchmark::State& State)
 {
     const int w = int(State.range(0)), h = int(State.range(1));
     const int outW = int(State.range(2)), outH = int(State.range(3));
-    ensureApplication();
     const TVideoCaptureSetting setting(w, h, 30.0);
     const auto source = std::make_shared<BenchCameraSource>(setting);
     InstallCameraSource(source);

@@ -11,7 +11,25 @@ set(QUORL_EYE_APP_ID org.quorleye.QuorlEye)
 set_target_properties(quorl-eye PROPERTIES INSTALL_RPATH "")
 install(TARGETS quorl-eye RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES data/${QUORL_EYE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-configure_file(data/${QUORL_EYE_APP_ID}.metainfo.xml.in ${QUORL_EYE_APP_ID}.metainfo.xml @ONLY)
+# AppStream 1.0 names the developer in a <developer> block and notes the old
+# toplevel <developer_name> as deprecated; AppStream 0.16 (Debian 12) knows
+# only <developer_name> and notes <developer> as unknown. The file is written
+# for the AppStream of the system it is built on (the current form when
+# appstreamcli is not installed), so it validates without notes on both.
+set(metainfo_in ${CMAKE_CURRENT_SOURCE_DIR}/data/${QUORL_EYE_APP_ID}.metainfo.xml.in)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${metainfo_in})
+file(READ ${metainfo_in} metainfo)
+find_program(QUORL_EYE_APPSTREAMCLI appstreamcli)
+if(QUORL_EYE_APPSTREAMCLI)
+    execute_process(COMMAND ${QUORL_EYE_APPSTREAMCLI} --version
+        OUTPUT_VARIABLE appstream_version ERROR_QUIET RESULT_VARIABLE appstream_rc)
+    if(appstream_rc EQUAL 0 AND appstream_version MATCHES "([0-9]+\\.[0-9.]+)"
+            AND CMAKE_MATCH_1 VERSION_LESS 1.0)
+        string(REGEX REPLACE "<developer id=\"[^\"]*\">[ \n]*<name>([^<]*)</name>[ \n]*</developer>"
+            "<developer_name>\\1</developer_name>" metainfo "${metainfo}")
+    endif()
+endif()
+file(CONFIGURE OUTPUT ${QUORL_EYE_APP_ID}.metainfo.xml CONTENT "${metainfo}" @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${QUORL_EYE_APP_ID}.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # Rendered by scripts/render-icons from resources/icons/src/eye_quorl.svg.
