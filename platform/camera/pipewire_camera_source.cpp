@@ -167,21 +167,6 @@ void addOffers(const spa_pod* Param, std::vector<PipeWireCameraSource::Offer>& O
     }
 }
 
-// The closest size (|dw| + |dh|), then the closest rate; the first on a tie.
-const PipeWireCameraSource::Offer& nearestOffer(const std::vector<PipeWireCameraSource::Offer>& Offers,
-                                                const TVideoCaptureSetting& Wanted)
-{
-    const PipeWireCameraSource::Offer* Best = &Offers.front();
-    auto Distance = [&](const PipeWireCameraSource::Offer& O) {
-        return std::pair(std::abs(O.Setting.Width - Wanted.Width) + std::abs(O.Setting.Height - Wanted.Height),
-                         std::abs(O.Setting.FrameRate - Wanted.FrameRate));
-    };
-    for (const auto& O : Offers)
-        if (Distance(O) < Distance(*Best))
-            Best = &O;
-    return *Best;
-}
-
 void printLine(const std::string& Line)
 {
     std::fprintf(stderr, "%s\n", Line.c_str());

@@ -200,22 +200,6 @@ std::vector<V4l2CameraSource::Offer> listOffers(V4l2Io& Io, int Fd)
     return Offers;
 }
 
-// The offer nearest to Wanted: the closest size (|dw| + |dh|), then the
-// closest frame rate; the first listed on a tie.
-const V4l2CameraSource::Offer& nearestOffer(const std::vector<V4l2CameraSource::Offer>& Offers,
-                                            const TVideoCaptureSetting& Wanted)
-{
-    const V4l2CameraSource::Offer* Best = &Offers.front();
-    auto Distance = [&](const V4l2CameraSource::Offer& O) {
-        return std::pair(std::abs(O.Setting.Width - Wanted.Width) + std::abs(O.Setting.Height - Wanted.Height),
-                         std::abs(O.Setting.FrameRate - Wanted.FrameRate));
-    };
-    for (const auto& O : Offers)
-        if (Distance(O) < Distance(*Best))
-            Best = &O;
-    return *Best;
-}
-
 void printLine(const std::string& Line)
 {
     std::fprintf(stderr, "%s\n", Line.c_str());
