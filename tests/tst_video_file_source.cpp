@@ -14,9 +14,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <grp.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -588,9 +588,12 @@ private slots:
         }
 
         QProcess run;
+        // Raw system calls: newer Qt starts the child with vfork, where
+        // glibc's setuid() would wait for the parent's threads to follow it.
         if (asNobody)
             run.setChildProcessModifier([] {
-                if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                if (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setgid, 65534) != 0 ||
+                    syscall(SYS_setuid, 65534) != 0)
                     _exit(99);
             });
         run.start(program, {"--source", path});

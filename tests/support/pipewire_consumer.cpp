@@ -18,6 +18,7 @@ struct PipeWireConsumer::State {
 
     // Loop's lock.
     bool WasLinked = false;
+    bool Streaming = false;
     bool Ended = false;
     spa_video_info_raw Format{};
     ConsumedFrame Last;
@@ -29,6 +30,7 @@ namespace {
 void onStateChanged(void* Data, pw_stream_state, pw_stream_state State, const char*)
 {
     auto* s = static_cast<PipeWireConsumer::State*>(Data);
+    s->Streaming = State == PW_STREAM_STATE_STREAMING;
     if (State == PW_STREAM_STATE_PAUSED || State == PW_STREAM_STATE_STREAMING)
         s->WasLinked = true;
     else if (s->WasLinked && (State == PW_STREAM_STATE_UNCONNECTED || State == PW_STREAM_STATE_ERROR))
@@ -198,5 +200,7 @@ bool PipeWireConsumer::waitLinked(int TimeoutMs)
 bool PipeWireConsumer::waitStreamEnded(int TimeoutMs)
 {
     State& s = *m_state;
-    return waitOn(s, [&] { return s.Ended; }, {}, TimeoutMs);
+    // When its peer goes, PipeWire 0.3 drops the stream to unconnected;
+    // 1.x leaves it paused. Either way no more frames come.
+    return waitOn(s, [&] { return s.Ended || (s.WasLinked && !s.Streaming); }, {}, TimeoutMs);
 }

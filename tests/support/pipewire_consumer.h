@@ -39,8 +39,8 @@ public:
     bool waitNodeListed(bool Listed, int TimeoutMs = 10000);
     // Waits until the stream is linked to the node (paused or streaming).
     bool waitLinked(int TimeoutMs = 10000);
-    // Waits until the stream has ended (unconnected or failed) after having
-    // been linked.
+    // Waits until the stream, once linked, no longer streams: unconnected,
+    // failed, or paused with its peer gone.
     bool waitStreamEnded(int TimeoutMs = 10000);
 
     struct State;
