@@ -597,8 +597,8 @@ private slots:
                     _exit(99);
             });
         run.start(program, {"--source", path});
-        // A window would keep it running.
-        QVERIFY2(run.waitForFinished(20'000), "still running: a window opened, or it hangs");
+        // A window would keep it running; a program that cannot start says why.
+        QVERIFY2(run.waitForFinished(20'000), qPrintable("did not end: " + run.errorString()));
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 2);
         QCOMPARE(run.readAllStandardOutput(), QByteArray());
